@@ -1,0 +1,5 @@
+#include "common/log.h"
+
+#include <cstdio>
+
+void PrepareDiagnostics() { setvbuf(stderr, nullptr, _IONBF, 0); }
