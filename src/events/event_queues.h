@@ -1,0 +1,21 @@
+// The events that the game link raises and the named queues from which the web
+// page polls them. One queue per name, created by its first take; every post gives
+// each existing queue its own copy; a queue idle for more than 60 seconds is removed
+// by a later post.
+#pragma once
+#include <memory>
+#include <string>
+
+#include "common/text.h"
+
+struct QueuedEvent {
+  WideString gameId;
+  WideString eventName;
+  WideString param1, param2, param3, param4, param5, param6, param7, param8;
+};
+
+// Copies the event to the tail of every queue, then removes at most one idle queue.
+void PostEventToQueue(const QueuedEvent& event);
+
+// The oldest event of the named queue, or nothing; creates the queue when the name is new.
+std::unique_ptr<QueuedEvent> TakeEventFromQueue(const std::string& queueName);
