@@ -1,0 +1,3 @@
+#include "launcher/debug_console.h"
+
+void OpenDebugConsole() {}

@@ -1,0 +1,159 @@
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "launcher/process_tools.h"
+#include "launcher/process_values.h"
+
+namespace {
+// Runs copies of sleep under a name of this test's own, as children to be killed.
+class ProbeProcesses : public testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/tovel-probe-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    dir_ = dir;
+    name_ = "TovelProbe" + std::to_string(getpid()) + ".exe";
+    path_ = dir_ + "/" + name_;
+    std::ifstream in("/bin/sleep", std::ios::binary);
+    std::ofstream out(path_, std::ios::binary);
+    out << in.rdbuf();
+    out.close();
+    ASSERT_EQ(chmod(path_.c_str(), 0755), 0);
+  }
+
+  void TearDown() override {
+    for (pid_t pid : children_) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    unlink(path_.c_str());
+    rmdir(dir_.c_str());
+    gameProcessId = 0;
+  }
+
+  pid_t Start() {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      execl(path_.c_str(), name_.c_str(), "60", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    children_.push_back(pid);
+    // Running once its image is the copy, not this test's.
+    for (int i = 0; i < 200; ++i) {
+      char target[4096];
+      const ssize_t n = readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), target, sizeof target - 1);
+      if (n > 0 && std::string(target, static_cast<size_t>(n)).find(name_) != std::string::npos) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return pid;
+  }
+
+  static char State(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    const size_t close = stat.rfind(')');
+    return close == std::string::npos ? '?' : stat[close + 2];
+  }
+
+  WideString Name() const { return Utf8ToWide(name_); }
+
+  std::string dir_, name_, path_;
+  std::vector<pid_t> children_;
+};
+
+TEST_F(ProbeProcesses, FoundByWholeNameWithoutAsciiCase) {
+  const pid_t pid = Start();
+  struct {
+    std::string name;
+    bool found;
+  } cases[] = {
+      {name_, true},
+      {"tovelprobe" + std::to_string(getpid()) + ".EXE", true},
+      {name_.substr(0, name_.size() - 1), false},  // a prefix of the running name
+      {name_ + "x", false},
+      {"x" + name_, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    uint32_t id = 7;
+    EXPECT_EQ(IsProcessesRunning(Utf8ToWide(c.name), id), c.found);
+    EXPECT_EQ(id, c.found ? static_cast<uint32_t>(pid) : 7u);
+  }
+}
+
+TEST_F(ProbeProcesses, NoMatchPrintsBothLines) {
+  testing::internal::CaptureStderr();
+  uint32_t id = 0;
+  EXPECT_FALSE(IsProcessesRunning(Name(), id));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "IsProcessesRunning: Process32Next failed\n"
+            "IsProcessesRunning: Found no match, game is not running\n");
+}
+
+TEST_F(ProbeProcesses, FirstInAscendingIdOrder) {
+  const pid_t a = Start();
+  const pid_t b = Start();
+  uint32_t id = 0;
+  testing::internal::CaptureStderr();
+  ASSERT_TRUE(IsProcessesRunning(Name(), id));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "IsProcessesRunning: Found match, game is running\n");
+  EXPECT_EQ(id, static_cast<uint32_t>(std::min(a, b)));
+}
+
+TEST_F(ProbeProcesses, ExitedButNotReapedIsNotListed) {
+  const pid_t pid = Start();
+  kill(pid, SIGKILL);
+  for (int i = 0; i < 500 && State(pid) != 'Z'; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(State(pid), 'Z');
+  uint32_t id = 0;
+  EXPECT_FALSE(IsProcessesRunning(Name(), id));
+}
+
+TEST_F(ProbeProcesses, ExecutableDeletedWhileRunningStillCounts) {
+  const pid_t pid = Start();
+  ASSERT_EQ(unlink(path_.c_str()), 0);
+  uint32_t id = 0;
+  EXPECT_TRUE(IsProcessesRunning(Name(), id));
+  EXPECT_EQ(id, static_cast<uint32_t>(pid));
+}
+
+TEST_F(ProbeProcesses, KillEndsTheGameProcess) {
+  const pid_t pid = Start();
+  gameProcessId = static_cast<uint32_t>(pid);
+  EXPECT_TRUE(KillChildProcess());
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+  EXPECT_EQ(gameProcessId, static_cast<uint32_t>(pid));  // left as it was
+}
+
+TEST(KillChildProcess, NothingToKill) {
+  struct {
+    uint32_t pid;
+    const char* log;
+  } cases[] = {
+      {0, "KillChildProcess: Unable to kill child, PID is 0\n"},
+      // beyond any pid the kernel hands out: no such process (ESRCH)
+      {0x7ffffff0, "KillChildProcess: Unable to open child process, OpenProcess failed with 00000003\n"},
+  };
+  for (const auto& c : cases) {
+    gameProcessId = c.pid;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(KillChildProcess());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.log);
+  }
+  gameProcessId = 0;
+}
+}  // namespace

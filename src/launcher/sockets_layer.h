@@ -1,0 +1,4 @@
+// The system's sockets layer, started once before any listener exists.
+#pragma once
+
+void StartSocketsLayer();

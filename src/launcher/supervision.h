@@ -1,0 +1,8 @@
+// The end of a run with a command line: the two worker threads, the wait for the game
+// link to know the game, the wait for the game or the link to end, and the shutdown
+// in its fixed order. Ends in the exit pause.
+#pragma once
+#include "launcher/instance_guard.h"
+
+// guard: held in the active mode, closed at the end of the shutdown.
+int SuperviseGame(InstanceGuard& guard);
