@@ -1,0 +1,22 @@
+// The command that runs for every frame of the game: the frame becomes an event
+// (game id, frame name, the first eight words of the payload) posted to every queue.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "gamelink/gantry_command.h"
+#include "launcher/process_values.h"
+
+class GenericGantryCommand : public kiln::GantryCommand {
+ public:
+  explicit GenericGantryCommand(const GameLinkTarget& target);
+  void execute(const std::string& name, const std::string& payload) override;
+
+ private:
+  WideString gameId;
+};
+
+// The payload's words: only the space separates, runs of spaces count as one, and
+// leading or trailing spaces give no word; an empty payload is one empty word.
+std::vector<std::string> SplitPayloadWords(const std::string& payload);
