@@ -2,16 +2,147 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "common/sync.h"
+#include "common/utf_codec.h"
+#include "demo_script.h"
+#include "game_pipe.h"
 
-std::string JsonString(const std::string& utf8) {
+namespace {
+
+CriticalSection recordLock;
+AutoResetEvent exitRequested;
+
+std::string EnvOr(const char* name, const char* fallback) {
+  const char* value = getenv(name);
+  return value && *value ? value : fallback;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* text) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return false;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text->append(buffer, n);
+  fclose(f);
+  return true;
+}
+
+std::string Number(uint64_t n) { return std::to_string(n); }
+
+// Plays the script on its own thread, so that the lifetime can end the game while the
+// script waits for a helper or for the pipe.
+class ScriptPlayer {
+ public:
+  ScriptPlayer(DemoScript script, const std::string& pipeName) : script_(std::move(script)), pipe_(pipeName) {}
+
+  static uint32_t Run(void* self) {
+    static_cast<ScriptPlayer*>(self)->Play();
+    return 0;
+  }
+
+ private:
+  void Play() {
+    for (const ScriptError& e : script_.errors)
+      Record("{\"event\":\"script-error\",\"line\":" + Number(e.line) + ",\"text\":" + JsonString(e.text) + "}");
+    size_t at = 0;
+    while (at < script_.steps.size()) {
+      const ScriptStep& step = script_.steps[at++];
+      switch (step.kind) {
+        case ScriptStep::Kind::WaitClient:
+          EnsureClient();
+          break;
+        case ScriptStep::Kind::Frame:
+          if (Send(EncodeFrame(step.name, step.payload)))
+            Record("{\"event\":\"sent\",\"name\":" + JsonString(step.name) + ",\"payload\":" + JsonString(step.payload) + "}");
+          break;
+        case ScriptStep::Kind::Raw:
+          if (Send(step.bytes)) Record("{\"event\":\"raw\",\"bytes\":" + Number(step.bytes.size()) + "}");
+          break;
+        case ScriptStep::Kind::Flood:
+          Flood(step);
+          break;
+        case ScriptStep::Kind::Sleep:
+          SleepMs(step.number);
+          break;
+        case ScriptStep::Kind::Close:
+          pipe_.Close();
+          Record("{\"event\":\"closed\"}");
+          break;
+        case ScriptStep::Kind::Exit:
+          exitRequested.Set();
+          return;
+        case ScriptStep::Kind::Loop:
+          at = 0;
+          SleepMs(1);  // a script of nothing but loop must not spin
+          break;
+      }
+    }
+    Record("{\"event\":\"script-end\"}");
+  }
+
+  // Creates the pipe (retrying while another game holds the name) and waits for a helper.
+  void EnsureClient() {
+    if (pipe_.HasClient()) return;
+    uint32_t error = 0;
+    bool reported = false;
+    while (!pipe_.Create(&error)) {
+      if (!reported) Record("{\"event\":\"pipe-error\",\"error\":" + Number(error) + "}");
+      reported = true;
+      SleepMs(100);
+    }
+    Record("{\"event\":\"listening\",\"pipe\":" + JsonString(pipe_.Path()) + "}");
+    while (!pipe_.WaitClient(&error)) {
+      Record("{\"event\":\"pipe-error\",\"error\":" + Number(error) + "}");
+      pipe_.Close();
+      SleepMs(100);
+      while (!pipe_.Create(&error)) SleepMs(100);
+    }
+    Record("{\"event\":\"client\"}");
+  }
+
+  // A helper that went away loses the bytes; the next step waits for a new one.
+  bool Send(const std::string& bytes) {
+    EnsureClient();
+    uint32_t error = 0;
+    if (pipe_.Write(bytes, &error)) return true;
+    Record("{\"event\":\"client-gone\",\"error\":" + Number(error) + "}");
+    pipe_.Close();
+    return false;
+  }
+
+  void Flood(const ScriptStep& step) {
+    EnsureClient();
+    uint32_t sent = 0;
+    uint32_t error = 0;
+    for (uint32_t i = 1; i <= step.number; ++i) {
+      std::string payload = Number(i);
+      if (!step.payload.empty()) payload += " " + step.payload;
+      if (!pipe_.Write(EncodeFrame(step.name, payload), &error)) break;
+      ++sent;
+    }
+    Record("{\"event\":\"flood\",\"name\":" + JsonString(step.name) + ",\"count\":" + Number(sent) + "}");
+    if (sent < step.number) {
+      Record("{\"event\":\"client-gone\",\"error\":" + Number(error) + "}");
+      pipe_.Close();
+    }
+  }
+
+  DemoScript script_;
+  GamePipe pipe_;
+};
+
+}  // namespace
+
+std::string JsonString(const std::string& bytes) {
+  const bool utf8 = EncodeUtf8(DecodeUtf8(bytes)) == bytes;
   std::string out = "\"";
-  for (unsigned char c : utf8) {
+  for (unsigned char c : bytes) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
-    } else if (c < 0x20) {
+    } else if (c < 0x20 || (c >= 0x80 && !utf8)) {
       char buf[8];
       snprintf(buf, sizeof buf, "\\u%04x", c);
       out += buf;
@@ -25,6 +156,7 @@ std::string JsonString(const std::string& utf8) {
 void Record(const std::string& jsonObject) {
   const char* path = getenv("TOVEL3_DEMO_RECORD");
   if (!path || !*path) return;
+  ScopedLock hold(recordLock);
   FILE* f = fopen(path, "ab");
   if (!f) return;
   std::string line = jsonObject + "\n";
@@ -33,17 +165,29 @@ void Record(const std::string& jsonObject) {
 }
 
 int RunDemoGame(const DemoProcess& self) {
+  recordLock.Initialize();
+  exitRequested.Create();
+
   std::string args = "[";
   for (size_t i = 0; i < self.args.size(); ++i) args += (i ? "," : "") + JsonString(self.args[i]);
   args += "]";
   Record("{\"event\":\"start\",\"pid\":" + std::to_string(self.pid) + ",\"args\":" + args + "}");
 
-  const char* lifetime = getenv("TOVEL3_DEMO_LIFETIME_MS");
-  long left = lifetime && *lifetime ? atol(lifetime) : -1;
-  while (left != 0) {
-    SleepMs(100);
-    if (left > 0) left = left > 100 ? left - 100 : 0;
+  std::string text = kBuiltInDemoScript;
+  const std::string scriptPath = EnvOr("TOVEL3_DEMO_SCRIPT", "");
+  if (!scriptPath.empty()) {
+    text.clear();
+    if (!ReadWholeFile(scriptPath, &text))
+      Record("{\"event\":\"script-error\",\"line\":0,\"text\":" + JsonString("cannot read " + scriptPath) + "}");
   }
+  // Lives as long as the process: the player may still be blocked when the game ends.
+  auto* player = new ScriptPlayer(ParseDemoScript(text), EnvOr("TOVEL3_DEMO_PIPE", "marble_gantry"));
+  Thread playing;
+  playing.Start(ScriptPlayer::Run, player);
+
+  const char* lifetime = getenv("TOVEL3_DEMO_LIFETIME_MS");
+  const long left = lifetime && *lifetime ? atol(lifetime) : -1;
+  exitRequested.Wait(left >= 0 ? static_cast<uint32_t>(left) : kWaitForever);
   Record("{\"event\":\"exit\",\"pid\":" + std::to_string(self.pid) + "}");
   return 0;
 }

@@ -1,9 +1,15 @@
 // The demo game: a stand-in for the real game client, for tests and for people who
 // write the web page. It runs under the game's executable name, records what it was
-// started with, and keeps running until it is killed or its time is up.
+// started with, serves the game's pipe and writes frames on it from a script
+// (demo_script.h has the format; README.md shows how to use it), and keeps running
+// until it is killed, its time is up or the script says exit.
 //
 // Environment:
-//   TOVEL3_DEMO_RECORD    file to which it appends one JSON line per happening
+//   TOVEL3_DEMO_SCRIPT       script file; without it, a built-in made-up match that loops
+//   TOVEL3_DEMO_PIPE         the pipe's name (default marble_gantry)
+//   TOVEL3_DEMO_RECORD       file to which it appends one JSON line per happening:
+//                            start, listening, client, sent, raw, flood, client-gone,
+//                            closed, script-error, script-end, exit
 //   TOVEL3_DEMO_LIFETIME_MS  end by itself after this many milliseconds
 #pragma once
 #include <cstdint>
@@ -17,6 +23,7 @@ struct DemoProcess {
 
 int RunDemoGame(const DemoProcess& self);
 
-// Appends one JSON object line to the record file, if there is one.
+// Appends one JSON object line to the record file, if there is one. Any thread.
 void Record(const std::string& jsonObject);
-std::string JsonString(const std::string& utf8);
+// A JSON string of any bytes: text that is not UTF-8 has its high bytes as \u00XX.
+std::string JsonString(const std::string& bytes);

@@ -1,0 +1,250 @@
+// The game link thread against the demo game, started as a child process.
+#include "gamelink/gantry_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/log.h"
+#include "common/sync.h"
+#include "events/event_queues.h"
+#include "events/event_registry.h"
+#include "gamelink/test_pipe_server.h"
+#include "gamelink/test_process.h"
+#include "launcher/process_values.h"
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+  std::string text;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return text;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+  fclose(f);
+  return text;
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  FILE* f = fopen(path.c_str(), "wb");
+  ASSERT_TRUE(f) << path;
+  fwrite(text.data(), 1, text.size(), f);
+  fclose(f);
+}
+
+class GantryThreadTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    eventQueueLock.Initialize();
+    gameConnectedEvent.Create();
+    gameLinkShutdownEvent.Create();
+    suiteDir = new std::string(MakeScratchDir());
+    gamePath = new std::string(BuildTreePath(TOVEL_DEMO_GAME));
+#ifndef _WIN32
+    // The process list of Linux is the whole machine's: a name of its own keeps this
+    // test from finding, or being found by, any other run's demo game.
+    *gameName = "tovel3-link-" + std::to_string(CurrentProcessId()) + ".exe";
+    const std::string copy = InDir(*suiteDir, *gameName);
+    if (CopyExecutable(*gamePath, copy)) *gamePath = copy;
+#endif
+  }
+  static void TearDownTestSuite() {
+    std::error_code ignored;
+    std::filesystem::remove_all(*suiteDir, ignored);
+    gameLinkShutdownEvent.Close();
+    gameConnectedEvent.Close();
+    eventQueueLock.Delete();
+  }
+
+  void SetUp() override {
+    static int count = 0;
+    dir = MakeScratchDir();
+    pipeName = "tovel_link_test_" + std::to_string(CurrentProcessId()) + "_" + std::to_string(++count);
+    SetEnv("XDG_RUNTIME_DIR", dir);  // where the Linux build looks for the game's socket
+    target.gameId = Widen("MARBLE-GAME");
+    target.pipePath = Utf8ToWide(PipePath());
+    exeName = *gameName;
+    target.executableName = Utf8ToWide(exeName);
+    gameLinkRunning = true;
+    gameProcessId = 0;
+    while (gameConnectedEvent.Wait(0) == WaitResult::Signaled) {
+    }
+    while (gameLinkShutdownEvent.Wait(0) == WaitResult::Signaled) {
+    }
+    eventQueues.clear();
+    TakeEventFromQueue("page");  // the page polls from the start
+  }
+
+  void TearDown() override {
+    if (link.Started()) StopLink();
+    game.Kill();
+    eventQueues.clear();
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+  }
+
+  std::string PipePath() const { return "\\\\.\\pipe\\" + pipeName; }
+  std::string RecordPath() const { return InDir(dir, "record.jsonl"); }
+
+  void StartGame(const std::string& script) {
+    const std::string scriptPath = InDir(dir, "script.txt");
+    WriteText(scriptPath, script);
+    SetEnv("TOVEL3_DEMO_SCRIPT", scriptPath);
+    SetEnv("TOVEL3_DEMO_PIPE", pipeName);
+    SetEnv("TOVEL3_DEMO_RECORD", RecordPath());
+    SetEnv("TOVEL3_DEMO_LIFETIME_MS", "60000");  // in case the test itself dies
+    ASSERT_TRUE(game.Start(*gamePath)) << *gamePath;
+  }
+
+  void StartLink() {
+    ::testing::internal::CaptureStderr();
+    PrepareDiagnostics();
+    ASSERT_TRUE(link.Start(GantryThread, &target));
+  }
+
+  // The thread ends by itself: it signals, then it is joined.
+  bool LinkEndsWithin(uint32_t ms) {
+    if (gameLinkShutdownEvent.Wait(ms) != WaitResult::Signaled) return false;
+    StopLink();
+    return true;
+  }
+
+  void StopLink() {
+    gameLinkRunning = false;
+    link.Join();
+    lines = ::testing::internal::GetCapturedStderr();
+  }
+
+  // Every event the page has not taken yet, as "Name param1 param2 ...".
+  std::vector<std::string> TakeEvents() {
+    while (auto e = TakeEventFromQueue("page")) {
+      EXPECT_EQ(WideToUtf8(e->gameId), "MARBLE-GAME");
+      std::string text = WideToUtf8(e->eventName);
+      for (const WideString* p : {&e->param1, &e->param2, &e->param3, &e->param4, &e->param5, &e->param6, &e->param7, &e->param8})
+        if (!p->empty()) text += " " + WideToUtf8(*p);
+      events.push_back(text);
+    }
+    return events;
+  }
+
+  bool WaitForEvent(const std::string& text, uint32_t ms) {
+    for (uint32_t waited = 0; waited < ms; waited += 20) {
+      for (const auto& e : TakeEvents())
+        if (e == text) return true;
+      SleepMs(20);
+    }
+    return false;
+  }
+
+  // The lines of the thread itself, in order.
+  std::vector<std::string> LinkLines() const {
+    std::vector<std::string> out;
+    std::istringstream in(lines);
+    std::string line;
+    while (std::getline(in, line))
+      if (line.rfind("GantryThread: ", 0) == 0) out.push_back(line + "\n");
+    return out;
+  }
+
+  std::vector<std::string> ExpectedLines(bool connected, bool found) const {
+    const std::string path = PipePath();
+    std::vector<std::string> out = {"GantryThread: Looking for game on pipe \"" + path + "\"\n"};
+    if (connected) out.push_back("GantryThread: Connected to pipe " + path + "\n");
+    if (connected && found)
+      out.push_back("GantryThread: Pid of " + exeName + " is " + std::to_string(gameProcessId.load()) + "\n");
+    if (connected && !found) out.push_back("GantryThread: Unable to locate process for child process " + exeName + "\n");
+    out.push_back("GantryThread: Signaling Gantry shutdown event\n");
+    return out;
+  }
+
+  void ExpectGameFound() {
+    EXPECT_EQ(gameConnectedEvent.Wait(0), WaitResult::Signaled);
+    EXPECT_EQ(gameConnectedEvent.Wait(0), WaitResult::TimedOut) << "signalled more than once";
+#ifdef _WIN32
+    EXPECT_NE(gameProcessId.load(), 0u);  // the prefix may list another tovel3.exe first
+#else
+    EXPECT_EQ(gameProcessId.load(), game.Id());
+#endif
+  }
+
+  static std::string* suiteDir;
+  static std::string* gamePath;
+  static std::string* gameName;
+
+  std::string dir;
+  std::string pipeName;
+  std::string exeName;  // the executable name the link looks for
+  GameLinkTarget target;
+  ChildProcess game;
+  Thread link;
+  std::string lines;
+  std::vector<std::string> events;
+};
+
+std::string* GantryThreadTest::suiteDir = nullptr;
+std::string* GantryThreadTest::gamePath = nullptr;
+std::string* GantryThreadTest::gameName = new std::string("tovel3.exe");
+
+TEST_F(GantryThreadTest, LatePipeThenFramesThenTheGameClosesIt) {
+  // The pipe appears only after the thread has tried for a while; the frames written
+  // just before the close still arrive.
+  StartGame("sleep 700\nframe LobbyJoined alice  lobby_3\nframe ScoreChanged 1 0\nclose\n");
+  StartLink();
+  ASSERT_TRUE(LinkEndsWithin(20000)) << ReadText(RecordPath());
+  EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"StateChanged READY", "LobbyJoined alice lobby_3",
+                                                    "ScoreChanged 1 0", "StateChanged GAMEISGONE"}));
+  ExpectGameFound();
+  EXPECT_EQ(LinkLines(), ExpectedLines(true, true));
+  EXPECT_NE(lines.find("GenericGantryCommand::execute: LobbyJoined alice  lobby_3\n"), std::string::npos) << lines;
+}
+
+TEST_F(GantryThreadTest, WrongMagicEndsTheLinkLikeAClosedPipe) {
+  StartGame("frame Good 1\nraw 58 45 07 00 00 00 00\n");
+  StartLink();
+  ASSERT_TRUE(LinkEndsWithin(20000)) << ReadText(RecordPath());
+  EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"StateChanged READY", "Good 1", "StateChanged GAMEISGONE"}));
+  ExpectGameFound();
+  EXPECT_EQ(LinkLines(), ExpectedLines(true, true));
+  EXPECT_TRUE(game.Running());  // the game is never stopped by the link
+}
+
+TEST_F(GantryThreadTest, StoppedWhileTheLinkIsUpStillTellsTheGameIsGone) {
+  StartGame("frame MatchStarted arena_7\n");
+  StartLink();
+  ASSERT_TRUE(WaitForEvent("MatchStarted arena_7", 20000)) << ReadText(RecordPath());
+  EXPECT_EQ(gameLinkShutdownEvent.Wait(300), WaitResult::TimedOut);  // the link stays up
+  StopLink();
+  EXPECT_EQ(gameLinkShutdownEvent.Wait(0), WaitResult::Signaled);
+  EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"StateChanged READY", "MatchStarted arena_7", "StateChanged GAMEISGONE"}));
+  ExpectGameFound();
+  EXPECT_EQ(LinkLines(), ExpectedLines(true, true));
+}
+
+TEST_F(GantryThreadTest, PipeWithoutAGameProcessRaisesNothing) {
+  TestPipeServer server;  // the test serves the pipe (in a folder of its own on Linux)
+  ASSERT_TRUE(server.Create(pipeName));
+  exeName = "tovel-absent-" + std::to_string(CurrentProcessId()) + ".exe";
+  target.executableName = Utf8ToWide(exeName);
+  StartLink();
+  ASSERT_TRUE(LinkEndsWithin(20000));
+  EXPECT_EQ(LinkLines(), ExpectedLines(true, false));
+  EXPECT_TRUE(TakeEvents().empty());
+  EXPECT_EQ(gameConnectedEvent.Wait(0), WaitResult::TimedOut);
+  EXPECT_EQ(gameProcessId.load(), 0u);
+}
+
+TEST_F(GantryThreadTest, NotRunningAtStartOnlyLooksAndSignals) {
+  gameLinkRunning = false;
+  StartLink();
+  ASSERT_TRUE(LinkEndsWithin(5000));
+  EXPECT_EQ(lines, "GantryThread: Looking for game on pipe \"" + PipePath() + "\"\nGantryThread: Signaling Gantry shutdown event\n");
+  EXPECT_TRUE(TakeEvents().empty());
+  EXPECT_EQ(gameConnectedEvent.Wait(0), WaitResult::TimedOut);
+}
+
+}  // namespace
