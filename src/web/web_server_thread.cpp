@@ -1,9 +1,33 @@
 #include "web/web_server_thread.h"
 
-#include "launcher/io_service.h"
+#include <exception>
+#include <list>
+#include <memory>
 
-// Placeholder until the HTTP server lands.
+#include "common/log.h"
+#include "http/server.h"
+#include "launcher/io_service.h"
+#include "launcher/process_values.h"
+
 uint32_t WebServerThread(void*) {
-  ioService.run();
+  std::list<std::unique_ptr<http::server::server>> servers;
+  for (int32_t port : webServerPorts) {
+    // A port that cannot be bound is reported by its server, which is kept like the
+    // others; any other set-up failure leaves just that port out.
+    try {
+      servers.push_back(std::make_unique<http::server::server>(port));
+    } catch (const std::exception& e) {
+      Log("%s: Server for port %d failed: %s\n", "WebServerThread", port, e.what());
+    }
+  }
+
+  try {
+    ioService.run();
+  } catch (const std::exception& e) {
+    Log("%s: I/O service failed: %s\n", "WebServerThread", e.what());
+  }
+
+  while (!servers.empty()) servers.pop_front();
+  Log("%s: Exiting\n", "WebServerThread");
   return 0;
 }

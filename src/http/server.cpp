@@ -1,0 +1,106 @@
+#include "http/server.h"
+
+#include <memory>
+#include <string>
+
+#include <boost/asio/error.hpp>
+
+#include "common/log.h"
+#include "http/connection.h"
+
+namespace http {
+namespace server {
+
+server::server(boost::asio::io_context& io, boost::asio::signal_set& stop_signals_, int32_t port,
+               const request_dispatcher& dispatcher_, const server_limits& limits_)
+    : alive(std::make_shared<server*>(this)),
+      stop_signals(stop_signals_),
+      acceptor(io),
+      next_socket(io),
+      dispatcher(dispatcher_),
+      limits(limits_),
+      accept_retry_timer(io) {
+  // First, so that even a server that fails to bind stops with the others and keeps
+  // the run going until then.
+  stop_signals.async_wait([token = std::weak_ptr<server*>(alive)](const boost::system::error_code&, int) {
+    if (auto live = token.lock()) (*live)->stop();
+  });
+
+  boost::asio::ip::tcp::resolver resolver(io);
+  const boost::asio::ip::tcp::endpoint endpoint =
+      resolver.resolve("127.0.0.1", std::to_string(port)).begin()->endpoint();
+  acceptor.open(endpoint.protocol());
+  acceptor.set_option(boost::asio::ip::tcp::acceptor::reuse_address(true));
+
+  boost::system::error_code error;
+  acceptor.bind(endpoint, error);
+  if (error) {
+    Log("%s: Binding of port %d failed with error %s:%d\n", "http::server::server::server", port,
+        error.message().c_str(), error.value());
+    return;
+  }
+  acceptor.listen(boost::asio::socket_base::max_listen_connections);
+  accept_next();
+}
+
+// Connections still open are closed too rather than left unserved until the process
+// ends; completions still queued then find their server or socket gone and do nothing.
+server::~server() {
+  alive.reset();
+  boost::system::error_code ignored;
+  next_socket.close(ignored);
+  registry.retire_all();
+  acceptor.close(ignored);
+}
+
+void server::stop() {
+  boost::system::error_code ignored;
+  acceptor.close(ignored);
+  accept_retry_timer.cancel();
+  registry.retire_all();
+}
+
+uint16_t server::local_port() const {
+  boost::system::error_code error;
+  const auto endpoint = acceptor.local_endpoint(error);
+  return error ? 0 : endpoint.port();
+}
+
+void server::accept_next() {
+  acceptor.async_accept(next_socket, [token = std::weak_ptr<server*>(alive)](const boost::system::error_code& error) {
+    if (auto live = token.lock()) (*live)->on_accepted(error);
+  });
+}
+
+void server::on_accepted(const boost::system::error_code& error) {
+  if (!acceptor.is_open()) return;
+
+  if (!error) {
+    if (registry.size() >= limits.max_connections) {
+      // Full: this one goes unanswered, the listener carries on.
+      boost::system::error_code ignored;
+      next_socket.close(ignored);
+    } else {
+      registry.admit(std::make_shared<connection>(std::move(next_socket), registry, dispatcher,
+                                                  limits.max_request_head, limits.head_timeout));
+    }
+  } else if (is_resource_shortage(error)) {
+    // The pending connection stays queued; try again once something may have been freed.
+    accept_retry_timer.expires_after(limits.accept_retry_delay);
+    accept_retry_timer.async_wait([token = std::weak_ptr<server*>(alive)](const boost::system::error_code& timer_error) {
+      auto live = token.lock();
+      if (live && !timer_error && (*live)->acceptor.is_open()) (*live)->accept_next();
+    });
+    return;
+  }
+  accept_next();
+}
+
+bool is_resource_shortage(const boost::system::error_code& error) {
+  return error == boost::asio::error::no_descriptors || error == boost::asio::error::no_buffer_space ||
+         error == boost::asio::error::no_memory ||
+         error == boost::system::errc::too_many_files_open_in_system;
+}
+
+}  // namespace server
+}  // namespace http

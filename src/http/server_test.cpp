@@ -1,0 +1,197 @@
+#include "http/server.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "http/server_test_support.h"
+
+namespace http {
+namespace server {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kRequest = "GET /x HTTP/1.1\r\nOrigin: http://localhost\r\n\r\n";
+const std::string kAnswer =
+    "HTTP/1.0 200 OK\r\nContent-Length: 1\r\nContent-Type: text/plain\r\n"
+    "Access-Control-Allow-Origin: http://localhost\r\n\r\nB";
+
+std::string Bytes(const outgoing_reply& reply) {
+  std::string out;
+  for (const auto& range : serialize(reply)) out.append(static_cast<const char*>(range.data()), range.size());
+  return out;
+}
+
+TEST(Server, AnswersOneRequestAndCloses) {
+  ServerHarness h;
+  ASSERT_NE(h.port(), 0);
+  EXPECT_EQ(h.Exchange(kRequest), kAnswer);
+  // The body after the head is never read; the answer comes as soon as the head is there.
+  EXPECT_EQ(h.Exchange("POST /killgame HTTP/1.0\r\nOrigin: http://localhost\r\nContent-Length: 5\r\n\r\nabcde"),
+            "HTTP/1.0 200 OK\r\nContent-Length: 1\r\nContent-Type: text/plain\r\n"
+            "Access-Control-Allow-Origin: http://localhost\r\n\r\nP");
+  EXPECT_EQ(h.Exchange("GET /x HTTP/1.0\n\n"), Bytes(canned_reply(400)));
+  EXPECT_TRUE(h.RunUntil([&] { return h.srv->connection_count() == 0; }));
+}
+
+TEST(Server, HeadInPiecesIsAnsweredOnceAfterTheLast) {
+  ServerHarness h;
+  auto c = h.Connect();
+  h.StartReading(c);
+  for (size_t at = 0; at < kRequest.size(); at += 7) {
+    h.Send(c, kRequest.substr(at, 7));
+    h.RunFor(20ms);
+    if (at + 7 < kRequest.size()) {
+      EXPECT_EQ(c->received, "") << "after " << at + 7 << " bytes";
+    }
+  }
+  ASSERT_TRUE(h.WaitForEnd(c));
+  EXPECT_EQ(c->received, kAnswer);
+}
+
+TEST(Server, ClientThatLeavesEarlyIsForgotten) {
+  ServerHarness h;
+  auto c = h.Connect();
+  h.Send(c, "GET /x HTT");
+  ASSERT_TRUE(h.RunUntil([&] { return h.srv->connection_count() == 1; }));
+  c->socket.close();
+  EXPECT_TRUE(h.RunUntil([&] { return h.srv->connection_count() == 0; }));
+}
+
+// Past the limit the canned 400 goes out and the connection ends; the reset that the
+// unread rest may cause comes after the reply.
+TEST(Server, OverlongHeadGetsBadRequest) {
+  struct Case {
+    std::size_t limit;
+    std::size_t head;
+  } cases[] = {{100, 101}, {kMaxRequestHead, kMaxRequestHead + 1}};
+  for (const auto& k : cases) {
+    server_limits limits;
+    limits.max_request_head = k.limit;
+    ServerHarness h(limits);
+    const std::string start = "GET /x HTTP/1.0\r\nX: ";
+    std::string head = start + std::string(k.head - start.size() - 4, 'a') + "\r\n\r\n";
+    ASSERT_EQ(head.size(), k.head);
+    EXPECT_EQ(h.Exchange(head), Bytes(canned_reply(400))) << k.limit;
+
+    head = start + std::string(k.limit - start.size() - 4, 'a') + "\r\n\r\n";
+    EXPECT_EQ(h.Exchange(head), Bytes(canned_reply(403))) << "a head of exactly the limit is served; " << k.limit;
+  }
+}
+
+TEST(Server, IncompleteHeadTimesOutWithoutReply) {
+  server_limits limits;
+  limits.head_timeout = 300ms;
+  ServerHarness h(limits);
+  auto silent = h.Connect();
+  auto partial = h.Connect();
+  h.StartReading(silent);
+  h.StartReading(partial);
+  h.Send(partial, "GET /x HTTP/1.0\r\nOrigin: http://loc");
+  ASSERT_TRUE(h.WaitForEnd(silent, 5s));
+  ASSERT_TRUE(h.WaitForEnd(partial, 5s));
+  EXPECT_EQ(silent->received, "");
+  EXPECT_EQ(partial->received, "");
+  EXPECT_TRUE(h.RunUntil([&] { return h.srv->connection_count() == 0; }));
+  // A quick client is not affected by the timer it leaves behind.
+  EXPECT_EQ(h.Exchange(kRequest), kAnswer);
+  h.RunFor(400ms);
+  EXPECT_EQ(h.Exchange(kRequest), kAnswer);
+}
+
+// The production bound: 256 open connections; the next one is closed unanswered and
+// the listener goes on.
+TEST(Server, ConnectionsBeyondTheBoundAreClosed) {
+  ServerHarness h;
+  std::vector<std::shared_ptr<TestClient>> idle;
+  for (int i = 0; i < 256; ++i) {
+    idle.push_back(h.Connect());
+    ASSERT_TRUE(idle.back()->connected) << i;
+  }
+  ASSERT_TRUE(h.RunUntil([&] { return h.srv->connection_count() == 256; }));
+
+  auto extra = h.Connect();
+  h.StartReading(extra);
+  h.Send(extra, kRequest);
+  ASSERT_TRUE(h.WaitForEnd(extra));
+  EXPECT_EQ(extra->received, "");
+  EXPECT_EQ(h.srv->connection_count(), 256u);
+
+  // One of the admitted ones is still served, and once it is gone there is room again.
+  auto first = idle.front();
+  h.StartReading(first);
+  h.Send(first, kRequest);
+  ASSERT_TRUE(h.WaitForEnd(first));
+  EXPECT_EQ(first->received, kAnswer);
+  EXPECT_EQ(h.Exchange(kRequest), kAnswer);
+}
+
+TEST(Server, StopClosesListenerAndConnections) {
+  ServerHarness h;
+  const uint16_t port = h.port();
+  auto c = h.Connect();
+  h.StartReading(c);
+  h.Send(c, "GET /x HTTP/1.0\r\n");
+  ASSERT_TRUE(h.RunUntil([&] { return h.srv->connection_count() == 1; }));
+
+  h.signals.cancel();  // the wait completes as for a signal
+  ASSERT_TRUE(h.WaitForEnd(c));
+  EXPECT_EQ(c->received, "");
+  EXPECT_EQ(h.srv->connection_count(), 0u);
+  EXPECT_EQ(h.port(), 0);
+
+  auto late = h.Connect(port);
+  EXPECT_FALSE(late->connected);
+  // Nothing of the server is left to run.
+  h.RunFor(200ms);
+  EXPECT_TRUE(h.io.stopped());
+}
+
+// The web server thread destroys its servers after the service stopped; completions
+// left queued must not reach them, and open connections are closed.
+TEST(Server, DestroyedServerLeavesNothingBehind) {
+  ServerHarness h;
+  auto c = h.Connect();
+  h.StartReading(c);
+  h.Send(c, "GET /x HTTP/1.0\r\n");
+  ASSERT_TRUE(h.RunUntil([&] { return h.srv->connection_count() == 1; }));
+  auto late = h.Connect();  // perhaps still in the backlog
+  h.Send(late, kRequest);
+  h.io.stop();
+  h.srv.reset();
+  h.StartReading(late);
+  ASSERT_TRUE(h.WaitForEnd(c));
+  EXPECT_EQ(c->received, "");
+  ASSERT_TRUE(h.WaitForEnd(late));
+  EXPECT_EQ(late->received, "");
+}
+
+TEST(Server, PortTakenIsReportedAndOthersServe) {
+  ServerHarness first;
+  testing::internal::CaptureStderr();
+  server second(first.io, first.signals, first.port(), request_dispatcher{AnswerB, AnswerPostP}, server_limits{});
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(second.local_port(), 0);
+  EXPECT_TRUE(std::regex_match(log, std::regex("http::server::server::server: Binding of port " +
+                                               std::to_string(first.port()) + " failed with error .*:[0-9]+\n")))
+      << log;
+  EXPECT_EQ(first.Exchange(kRequest), kAnswer);
+}
+
+TEST(Server, ResourceShortageIsRecognised) {
+  namespace error = boost::asio::error;
+  EXPECT_TRUE(is_resource_shortage(error::no_descriptors));
+  EXPECT_TRUE(is_resource_shortage(error::no_buffer_space));
+  EXPECT_TRUE(is_resource_shortage(error::no_memory));
+  EXPECT_TRUE(is_resource_shortage(boost::system::errc::make_error_code(boost::system::errc::too_many_files_open_in_system)));
+  EXPECT_FALSE(is_resource_shortage(error::connection_aborted));
+  EXPECT_FALSE(is_resource_shortage(error::operation_aborted));
+  EXPECT_FALSE(is_resource_shortage(boost::system::error_code()));
+}
+
+}  // namespace
+}  // namespace server
+}  // namespace http

@@ -1,0 +1,96 @@
+#include "web/web_handlers.h"
+
+#include <memory>
+
+#include "common/log.h"
+#include "common/sync.h"
+#include "common/text.h"
+#include "common/version.h"
+#include "events/event_queues.h"
+#include "launcher/process_tools.h"
+#include "launcher/process_values.h"
+
+namespace {
+
+constexpr int kPollAttempts = 10;
+constexpr uint32_t kPollPauseMs = 100;
+
+// The ten fields, each followed by a tab, as UTF-8 (cut at a NUL, if a field holds one).
+std::string EventText(const QueuedEvent& e) {
+  const WideString* fields[] = {&e.gameId, &e.eventName, &e.param1, &e.param2, &e.param3,
+                                &e.param4, &e.param5,   &e.param6, &e.param7, &e.param8};
+  WideString text;
+  for (const WideString* f : fields) {
+    text += *f;
+    text += u'\t';
+  }
+  return WideToUtf8(text);
+}
+
+// Everything after the last slash; false when there is none.
+bool CommandName(const std::string& uri, std::string& name) {
+  const std::size_t slash = uri.rfind('/');
+  if (slash == std::string::npos) return false;
+  name.assign(uri, slash + 1, std::string::npos);
+  return true;
+}
+
+}  // namespace
+
+void BuildHandshakeJson(std::string& body) {
+  const std::string gameId = WideToUtf8(gameLinkTarget.gameId);
+  body.clear();
+  body.reserve(48 + gameId.size());
+  body += "{";
+  body += "\"app_id\": \"";
+  body += gameId;
+  body += "\",";
+  body += "\"helper_version\": \"";
+  body += std::to_string(kHelperVersionMajor);
+  body += '.';
+  body += std::to_string(kHelperVersionMinor);
+  body += '.';
+  body += std::to_string(kHelperVersionPatch);
+  body += "\"}";
+}
+
+int32_t WebGetRequestHandler(const std::string& uri, std::string& contentType, std::string& body) {
+  contentType = "text/plain";
+  body.clear();
+  Log("%s: Got call %s\n", "WebGetRequestHandler", uri.c_str());
+
+  if (uri == "/favicon.ico") return 404;
+  std::string name;
+  if (!CommandName(uri, name)) return 400;
+
+  if (name == "killgame") return KillChildProcess() ? 200 : 404;
+  if (name == "handshake") {
+    BuildHandshakeJson(body);
+    return 200;
+  }
+
+  Log("%s: Polling queue %s\n", "WebGetRequestHandler", name.c_str());
+  for (int attempt = 0; attempt < kPollAttempts; ++attempt) {
+    std::unique_ptr<QueuedEvent> event = TakeEventFromQueue(name);
+    if (event) {
+      body = EventText(*event);
+      return 200;
+    }
+    SleepMs(kPollPauseMs);
+  }
+  body = "null";
+  return 200;
+}
+
+int32_t WebPostRequestHandler(const std::string& uri, const std::string&, std::string& contentType,
+                              std::string& body) {
+  contentType = "text/plain";
+  body.clear();
+  Log("%s: Got call %s\n", "WebPostRequestHandler", uri.c_str());
+
+  std::string name;
+  if (!CommandName(uri, name)) return 400;
+  Log("%s: Got POST for command %s\n", "WebPostRequestHandler", name.c_str());
+  if (name == "killgame") return KillChildProcess() ? 200 : 404;
+  return 400;
+}

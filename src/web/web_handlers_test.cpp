@@ -1,0 +1,160 @@
+#include "web/web_handlers.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "events/event_queues.h"
+#include "events/event_registry.h"
+#include "launcher/process_values.h"
+
+namespace {
+
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+class WebHandlers : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    eventQueueLock.Initialize();
+    gameLinkTarget.gameId = u"MARBLE-GAME";
+  }
+  static void TearDownTestSuite() { eventQueueLock.Delete(); }
+  void SetUp() override {
+    ScopedLock hold(eventQueueLock);
+    eventQueues.clear();
+    gameProcessId = 0;
+  }
+
+  static bool QueueExists(const std::string& name) {
+    ScopedLock hold(eventQueueLock);
+    return eventQueues.count(name) == 1;
+  }
+  static size_t Pending(const std::string& name) {
+    ScopedLock hold(eventQueueLock);
+    auto it = eventQueues.find(name);
+    return it == eventQueues.end() ? 0 : it->second.pending.size();
+  }
+
+  struct Answer {
+    int32_t status;
+    std::string contentType;
+    std::string body;
+  };
+  static Answer Get(const std::string& uri) {
+    Answer a{0, "stale", "stale"};
+    a.status = WebGetRequestHandler(uri, a.contentType, a.body);
+    return a;
+  }
+  static Answer Post(const std::string& uri) {
+    Answer a{0, "stale", "stale"};
+    a.status = WebPostRequestHandler(uri, "ignored content", a.contentType, a.body);
+    return a;
+  }
+};
+
+QueuedEvent Event(const char16_t* name, const char16_t* p1) {
+  QueuedEvent e;
+  e.gameId = u"MARBLE-GAME";
+  e.eventName = name;
+  e.param1 = p1;
+  return e;
+}
+
+TEST_F(WebHandlers, Handshake) {
+  const Answer a = Get("/handshake");
+  EXPECT_EQ(a.status, 200);
+  EXPECT_EQ(a.contentType, "text/plain");
+  EXPECT_EQ(a.body, "{\"app_id\": \"MARBLE-GAME\",\"helper_version\": \"1.6.1\"}");
+  EXPECT_EQ(a.body.size(), 51u);
+  EXPECT_EQ(Get("/a/b/handshake").body, a.body);
+}
+
+// Statuses that need no waiting; none of them creates a queue.
+TEST_F(WebHandlers, ImmediateAnswers) {
+  struct Case {
+    bool post;
+    const char* uri;
+    int32_t status;
+  } cases[] = {
+      {false, "/favicon.ico", 404}, {false, "favicon.ico", 400}, {false, "handshake", 400},
+      {false, "", 400},             {false, "/killgame", 404},   {false, "/a/killgame", 404},
+      {true, "/killgame", 404},     {true, "killgame", 400},     {true, "/handshake", 400},
+      {true, "/events", 400},       {true, "/favicon.ico", 400}, {true, "/", 400},
+  };
+  for (const auto& c : cases) {
+    const Answer a = c.post ? Post(c.uri) : Get(c.uri);
+    EXPECT_EQ(a.status, c.status) << (c.post ? "POST " : "GET ") << c.uri;
+    EXPECT_EQ(a.contentType, "text/plain") << c.uri;
+    EXPECT_EQ(a.body, "") << c.uri;
+  }
+  ScopedLock hold(eventQueueLock);
+  EXPECT_TRUE(eventQueues.empty());
+}
+
+TEST_F(WebHandlers, LogLines) {
+  CaptureStderr();
+  Get("/q/favicon.ico%20?x");
+  Post("/a/killgame");
+  Get("/killgame");
+  const std::string log = GetCapturedStderr();
+  EXPECT_NE(log.find("WebGetRequestHandler: Got call /q/favicon.ico%20?x\n"
+                     "WebGetRequestHandler: Polling queue favicon.ico%20?x\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("WebPostRequestHandler: Got call /a/killgame\n"
+                     "WebPostRequestHandler: Got POST for command killgame\n"
+                     "KillChildProcess: Unable to kill child, PID is 0\n"
+                     "WebGetRequestHandler: Got call /killgame\n"),
+            std::string::npos)
+      << log;
+}
+
+// The last segment of the raw URI names the queue: nothing decoded, the query kept,
+// case kept, and the empty name is a name.
+TEST_F(WebHandlers, PollTakesFromTheNamedQueue) {
+  const char* names[] = {"events", "events?x=1", "my%20queue", "favicon.ico", "", "KillGame", "Handshake"};
+  for (const char* n : names) TakeEventFromQueue(n);
+  PostEventToQueue(Event(u"Moved", u"e2"));
+
+  struct Case {
+    const char* uri;
+    const char* queue;
+  } cases[] = {{"/a/b/events", "events"},       {"/events?x=1", "events?x=1"}, {"/my%20queue", "my%20queue"},
+               {"/x/favicon.ico", "favicon.ico"}, {"/", ""},                   {"/KillGame", "KillGame"},
+               {"/Handshake", "Handshake"}};
+  for (const auto& c : cases) {
+    ASSERT_EQ(Pending(c.queue), 1u) << c.queue;
+    const Answer a = Get(c.uri);
+    EXPECT_EQ(a.status, 200) << c.uri;
+    EXPECT_EQ(a.contentType, "text/plain") << c.uri;
+    EXPECT_EQ(a.body, "MARBLE-GAME\tMoved\te2\t\t\t\t\t\t\t\t") << c.uri;
+    EXPECT_EQ(Pending(c.queue), 0u) << c.uri;
+  }
+}
+
+TEST_F(WebHandlers, EventText) {
+  TakeEventFromQueue("q");
+  QueuedEvent full{u"G", u"E", u"1", u"2", u"3", u"4", u"5", u"6", u"7", u"8"};
+  PostEventToQueue(full);
+  QueuedEvent wide = Event(u"Caf\u00E9", u"\u4E2D \xD83D\xDE00");
+  PostEventToQueue(wide);
+  QueuedEvent nul = Event(u"Cut", u"ab");
+  nul.param1 = std::u16string(u"a\0b", 3);
+  nul.param2 = u"lost";
+  PostEventToQueue(nul);
+
+  EXPECT_EQ(Get("/q").body, "G\tE\t1\t2\t3\t4\t5\t6\t7\t8\t");
+  EXPECT_EQ(Get("/q").body, "MARBLE-GAME\tCaf\xC3\xA9\t\xE4\xB8\xAD \xF0\x9F\x98\x80\t\t\t\t\t\t\t\t");
+  EXPECT_EQ(Get("/q").body, "MARBLE-GAME\tCut\ta");
+}
+
+// A new name: the first attempt creates the queue, the others find nothing, "null".
+TEST_F(WebHandlers, PollOfANewNameAnswersNull) {
+  const Answer a = Get("/fresh");
+  EXPECT_EQ(a.status, 200);
+  EXPECT_EQ(a.body, "null");
+  EXPECT_TRUE(QueueExists("fresh"));
+}
+
+}  // namespace
