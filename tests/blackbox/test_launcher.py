@@ -239,5 +239,61 @@ class InstanceGuard(BlackBoxTest):
         self.assertNotIn("mutex", second.stderr())
 
 
+SHUTDOWN = ["wWinMain: Waiting for gantry thread shutdown\n",
+            "wWinMain: DONE! gantry thread exited\n",
+            "wWinMain: Waiting for webserver thread shutdown\n",
+            "wWinMain: DONE! webserver thread exited\n"]
+
+
+class Supervision(BlackBoxTest):
+    """With a command line, the helper watches the game once the game link has found
+    it, and shuts down in a fixed order when the game or its pipe goes."""
+
+    def script(self, text):
+        path = os.path.join(self.s.dir, "script.txt")
+        with open(path, "w") as f:
+            f.write(text)
+        return {"TOVEL3_DEMO_SCRIPT": path}
+
+    def test_game_ends(self):
+        h = self.s.start_helper(["--activate-webhelper", "-x"],
+                                extra_env=self.script("wait-client\nframe Hello there\nsleep 500\nexit\n"))
+        self.assertTrue(h.wait_for(SHUTDOWN[1], timeout=30), h.stderr())
+        link_ended = time.monotonic()
+        self.assertEqual(h.wait(30), 0, h.stderr())
+        # the listeners stay for the page's last polls
+        self.assertGreaterEqual(time.monotonic() - link_ended, 2.0)
+        err = h.stderr()
+        self.assertLinesInOrder(err, [ACTIVE + TARGETED + CHECKING, launching(" -x"),
+                                      "wWinMain: Waiting for child to shutdown\n",
+                                      "wWinMain: DONE! Child process died\n"] + SHUTDOWN)
+        self.assertTrue(err.endswith(SHUTDOWN[-1]), err)
+        self.assertNotIn("timed out", err)
+
+    def test_game_closes_its_pipe_and_stays(self):
+        h = self.s.start_helper(["-x"], extra_env=self.script("wait-client\nsleep 300\nclose\n"))
+        self.assertEqual(h.wait(30), 0, h.stderr())
+        err = h.stderr()
+        self.assertLinesInOrder(err, [PASSIVE + TARGETED + CHECKING, launching("-x"),
+                                      "wWinMain: Waiting for child to shutdown\n",
+                                      "wWinMain: DONE! Gantry shutdown event signaled\n"] + SHUTDOWN)
+        self.assertTrue(err.endswith(SHUTDOWN[-1]), err)
+        # the helper never stops the game
+        self.assertEqual(len(self.s.game_pids()), 1)
+
+    def test_test_mode_waits_for_a_game_started_by_other_means(self):
+        h = self.s.start_helper(["--activate-webhelper"], {"TEST_MODE": "1"})
+        self.assertTrue(h.wait_for(TARGETED), h.stderr())
+        time.sleep(2)
+        self.assertTrue(h.running())
+        self.assertEqual(self.s.game_starts(), [])
+        self.s.start_game(extra_env=self.script("wait-client\nsleep 300\nexit\n"))
+        self.assertEqual(h.wait(30), 0, h.stderr())
+        err = h.stderr()
+        self.assertNotIn(CHECKING, err)
+        self.assertLinesInOrder(err, [ACTIVE + TARGETED, "wWinMain: Waiting for child to shutdown\n",
+                                      "wWinMain: DONE! Child process died\n"] + SHUTDOWN)
+
+
 if __name__ == "__main__":
     unittest.main()
