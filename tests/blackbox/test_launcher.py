@@ -7,11 +7,12 @@ import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import time
 import unittest
 
-from harness import BlackBoxTest, GAME_EXE, HELPER, HELPER_UNTARGETED, ON_WINE, Session
+from harness import BlackBoxTest, GAME_EXE, HELPER, HELPER_UNTARGETED, ON_WINE, PORTS, Session
 
 ACTIVE = "wWinMain: WebHelper is ACTIVE\n"
 PASSIVE = "wWinMain: WebHelper is PASSIVE\n"
@@ -239,6 +240,14 @@ class InstanceGuard(BlackBoxTest):
         self.assertNotIn("mutex", second.stderr())
 
 
+def accepts(port):
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=2):
+            return True
+    except OSError:
+        return False
+
+
 SHUTDOWN = ["wWinMain: Waiting for gantry thread shutdown\n",
             "wWinMain: DONE! gantry thread exited\n",
             "wWinMain: Waiting for webserver thread shutdown\n",
@@ -260,9 +269,11 @@ class Supervision(BlackBoxTest):
                                 extra_env=self.script("wait-client\nframe Hello there\nsleep 500\nexit\n"))
         self.assertTrue(h.wait_for(SHUTDOWN[1], timeout=30), h.stderr())
         link_ended = time.monotonic()
+        # the listeners stay a while for the page's last polls
+        self.assertTrue(accepts(PORTS[0]), "listener gone right after the game link")
         self.assertEqual(h.wait(30), 0, h.stderr())
-        # the listeners stay for the page's last polls
         self.assertGreaterEqual(time.monotonic() - link_ended, 2.0)
+        self.assertFalse(accepts(PORTS[0]), "listener still there after the end")
         err = h.stderr()
         self.assertLinesInOrder(err, [ACTIVE + TARGETED + CHECKING, launching(" -x"),
                                       "wWinMain: Waiting for child to shutdown\n",
