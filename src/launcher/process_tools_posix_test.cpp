@@ -139,6 +139,34 @@ TEST_F(ProbeProcesses, KillEndsTheGameProcess) {
   EXPECT_EQ(gameProcessId, static_cast<uint32_t>(pid));  // left as it was
 }
 
+// A termination the system refuses is a failure, not a success: the page is told
+// the game could not be ended. Refused here because the caller is not the owner.
+TEST_F(ProbeProcesses, RefusedTerminationIsAFailure) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs a user to switch to";
+  const pid_t pid = Start();
+  int log[2];
+  ASSERT_EQ(pipe(log), 0);
+  const pid_t stranger = fork();
+  if (stranger == 0) {
+    dup2(log[1], 2);
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    gameProcessId = static_cast<uint32_t>(pid);
+    _exit(KillChildProcess() ? 1 : 0);
+  }
+  close(log[1]);
+  std::string text;
+  char buffer[256];
+  ssize_t n;
+  while ((n = read(log[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+  close(log[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(stranger, &status, 0), stranger);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: reported as killed, 2: could not switch user";
+  EXPECT_EQ(text, "KillChildProcess: Unable to terminate child process, TerminateProcess failed with 00000001\n");
+  EXPECT_NE(State(pid), 'Z');  // still running
+}
+
 TEST(KillChildProcess, NothingToKill) {
   struct {
     uint32_t pid;
