@@ -5,5 +5,5 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
   PrepareDiagnostics();
-  return WebHelperMain(reinterpret_cast<const char16_t*>(commandLine));
+  return WebHelperMain(commandLine ? reinterpret_cast<const char16_t*>(commandLine) : u"");
 }
