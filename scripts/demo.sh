@@ -14,6 +14,44 @@ run=$(mktemp -d)
 export TOVEL3_DEMO_RECORD="$run/game.jsonl"
 cd build/native
 
+# The game's id as it wrote it in its record; empty until it has started.
+game_pid() {
+  python3 - "$TOVEL3_DEMO_RECORD" <<'PY' 2>/dev/null || true
+import json, sys
+for line in open(sys.argv[1]):
+    r = json.loads(line)
+    if r.get("event") == "start":
+        print(r["pid"])
+        break
+PY
+}
+
+# The helper never stops the game it launched (the game runs in a session of its
+# own, so Ctrl+C does not reach it either): ending the game is what ends the helper.
+end_game() {
+  local pid="" tries=0
+  # Ctrl+C right after the start: the helper may not have launched the game yet.
+  while pid=$(game_pid); [ -z "$pid" ] && [ -n "$helper" ] && kill -0 "$helper" 2>/dev/null && [ $tries -lt 100 ]; do
+    sleep 0.1
+    tries=$((tries + 1))
+  done
+  if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi
+}
+
+helper=""
+stop() {
+  trap - INT TERM
+  echo
+  echo "demo: ending the demo game; the helper shuts down after it"
+  if [ -n "$helper" ]; then
+    end_game
+    wait "$helper" 2>/dev/null || true
+  fi
+  rm -rf "$run"
+  exit 0
+}
+trap stop INT TERM
+
 cat <<'TEXT'
 
 The helper is starting; its diagnostics follow. In another terminal, try:
@@ -30,31 +68,7 @@ TEXT
 ./tovelwebhelper --activate-webhelper &
 helper=$!
 
-game_pid() {
-  python3 - "$TOVEL3_DEMO_RECORD" <<'PY' 2>/dev/null || true
-import json, sys
-for line in open(sys.argv[1]):
-    r = json.loads(line)
-    if r.get("event") == "start":
-        print(r["pid"])
-        break
-PY
-}
-
-stop() {
-  trap - INT TERM
-  echo
-  echo "demo: ending the demo game; the helper shuts down after it"
-  local pid
-  pid=$(game_pid)
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-  wait "$helper" 2>/dev/null || true
-  rm -rf "$run"
-  exit 0
-}
-trap stop INT TERM
-
+# The helper ends by itself when the game goes (or cannot be started).
 wait "$helper" || true
-pid=$(game_pid)
-[ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+end_game
 rm -rf "$run"
