@@ -29,18 +29,18 @@ class connection : public std::enable_shared_from_this<connection> {
   connection(const connection&) = delete;
   connection& operator=(const connection&) = delete;
 
-  // Arms the head timer and starts the first read.
+  // Reads what has arrived; a head that is there already is answered at once.
   void start();
   // Closes the socket and drops the timer; pending operations end as aborted.
   void close();
 
  private:
   void begin_read(std::shared_ptr<connection> self);
-  void on_received(const boost::system::error_code& error, std::size_t count, std::shared_ptr<connection>& self);
+  void wait_for_bytes(std::shared_ptr<connection> self);
+  bool on_received(const boost::system::error_code& error, std::size_t count, std::shared_ptr<connection>& self);
   void send_reply(std::shared_ptr<connection> self);
   void on_sent(const boost::system::error_code& error, const std::shared_ptr<connection>& self);
   void on_head_timeout(const boost::system::error_code& error, const std::shared_ptr<connection>& self);
-  void head_done();
 
   boost::asio::ip::tcp::socket socket;
   connection_registry& registry;
@@ -52,6 +52,8 @@ class connection : public std::enable_shared_from_this<connection> {
 
   boost::asio::steady_timer head_timer;
   std::chrono::milliseconds head_timeout;
+  bool immediate_io = false;  // the socket never blocks: try reads and writes at once
+  bool head_timer_armed = false;
   bool head_complete = false;
   std::vector<boost::asio::const_buffer> reply_ranges;
 };

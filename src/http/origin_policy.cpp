@@ -19,20 +19,29 @@ bool ignore_origin_switch_on() {
   return value && std::strcmp(value, "1") == 0;
 }
 
+// Text that is not UTF-8 would be changed by the conversions: it is refused rather
+// than judged (and echoed) as something the page did not send.
+bool is_utf8(const std::string& text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return WideToUtf8(Utf8ToWide(text)) == text;
+  }
+  return true;
+}
+
 // Only a plain host name or IPv4 address may pass: what a splitter leaves in the host
 // beyond that ("evil.test#.suffix", "localhost?x") must not match by its ending.
-bool is_plain_host(const WideString& host) {
-  for (char16_t c : host) {
-    bool ok = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'-' ||
-              c == u'.';
+bool is_plain_host(const std::string& host) {
+  for (char c : host) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                    c == '.';
     if (!ok) return false;
   }
   return true;
 }
 
-bool ends_with(const WideString& text, const char* ascii_suffix) {
-  const WideString suffix = Widen(ascii_suffix);
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+bool ends_with(const std::string& text, const char* suffix) {
+  const std::size_t n = std::strlen(suffix);
+  return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
 }
 
 }  // namespace
@@ -42,21 +51,16 @@ bool check_origin(const std::string& origin, std::string& allowed_origin) {
     allowed_origin = origin;
     return true;
   }
-  if (origin.empty()) return false;
-
-  // Text that is not UTF-8 would be changed by the conversion: refuse it rather than
-  // judge (and echo) something the page did not send.
-  const WideString wide = Utf8ToWide(origin);
-  if (WideToUtf8(wide) != origin) return false;
+  if (origin.empty() || !is_utf8(origin)) return false;
 
   cracked_url url;
-  if (!crack_url(wide, url)) return false;
+  if (!crack_url(origin, url)) return false;
   if (url.scheme == url_scheme::other) return false;
 
   const bool https = url.scheme == url_scheme::https;
   const int default_port = https ? 443 : 80;
   allowed_origin = https ? "https://" : "http://";
-  allowed_origin += WideToUtf8(url.host);
+  allowed_origin += url.host;
   if (url.port != default_port) {
     allowed_origin += ':';
     allowed_origin += std::to_string(url.port);
@@ -66,7 +70,7 @@ bool check_origin(const std::string& origin, std::string& allowed_origin) {
   if (ends_with(url.host, kWebDomainSuffixes[0]) || ends_with(url.host, kWebDomainSuffixes[1])) {
     return url.port == default_port;
   }
-  return url.host == u"127.0.0.1" || url.host == u"localhost";
+  return url.host == "127.0.0.1" || url.host == "localhost";
 }
 
 }  // namespace server

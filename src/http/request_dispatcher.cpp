@@ -54,8 +54,6 @@ void request_dispatcher::dispatch(const incoming_request& request, outgoing_repl
       return;
     }
   }
-  reply = canned_reply(200);
-
   static const std::string kNoOrigin;
   const std::string* origin = first_origin(request);
   std::string allowed_origin;
@@ -82,6 +80,7 @@ void request_dispatcher::dispatch(const incoming_request& request, outgoing_repl
       reply.status = 200;
       reply.body = std::move(body);
       reply.fields.clear();
+      reply.fields.reserve(3);
       reply.fields.push_back({"Content-Length", std::to_string(reply.body.size())});
       reply.fields.push_back({"Content-Type", std::move(content_type)});
       reply.fields.push_back({"Access-Control-Allow-Origin", std::move(allowed_origin)});
@@ -92,7 +91,8 @@ void request_dispatcher::dispatch(const incoming_request& request, outgoing_repl
       reply = canned_reply(status);
       break;
     default:
-      break;  // the preliminary 200 stays
+      reply = canned_reply(200);  // the bare 200 that every reply starts from
+      break;
   }
 }
 

@@ -31,9 +31,10 @@ struct TestClient {
   char chunk[4096];
 };
 
-inline int32_t AnswerB(const std::string&, std::string& content_type, std::string& body) {
+// "/big" answers more than a socket takes at once.
+inline int32_t AnswerB(const std::string& target, std::string& content_type, std::string& body) {
   content_type = "text/plain";
-  body = "B";
+  body = target == "/big" ? std::string(8 << 20, 'x') : "B";
   return 200;
 }
 inline int32_t AnswerPostP(const std::string&, const std::string&, std::string& content_type, std::string& body) {

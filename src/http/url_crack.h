@@ -2,9 +2,7 @@
 // policy. The Windows build asks WinHttpCrackUrl, the Linux build a splitter of its
 // own; both fail on text that is not an absolute URL.
 #pragma once
-#include <cstdint>
-
-#include "common/text.h"
+#include <string>
 
 namespace http {
 namespace server {
@@ -13,11 +11,12 @@ enum class url_scheme { http, https, other };
 
 struct cracked_url {
   url_scheme scheme = url_scheme::other;
-  WideString host;  // as written: case kept, user information left out
+  std::string host;  // UTF-8, as written: case kept, user information left out
   int port = 0;     // the scheme's default when the URL names none
 };
 
-bool crack_url(const WideString& url, cracked_url& out);
+// url: UTF-8.
+bool crack_url(const std::string& url, cracked_url& out);
 
 }  // namespace server
 }  // namespace http

@@ -1,22 +1,23 @@
 #include "http/url_crack.h"
 
+#include <string_view>
+
 namespace http {
 namespace server {
 
 namespace {
 
-bool is_alpha(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
-bool is_digit(char16_t c) { return c >= u'0' && c <= u'9'; }
+bool is_alpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-bool equals_ignoring_case(const WideString& text, const char* lower) {
-  std::size_t i = 0;
-  for (; lower[i]; ++i) {
-    if (i >= text.size()) return false;
-    char16_t c = text[i];
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    if (c != static_cast<char16_t>(lower[i])) return false;
+bool equals_ignoring_case(std::string_view text, std::string_view lower) {
+  if (text.size() != lower.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != lower[i]) return false;
   }
-  return i == text.size();
+  return true;
 }
 
 }  // namespace
@@ -24,10 +25,11 @@ bool equals_ignoring_case(const WideString& text, const char* lower) {
 // scheme "://" [user-info "@"] host [":" [port]] ["/" ...]. The host runs up to the
 // first slash, as the Windows splitter measured under Wine does; the origin policy
 // refuses hosts that hold anything but name characters.
-bool crack_url(const WideString& url, cracked_url& out) {
-  const std::size_t marker = url.find(u"://");
-  if (marker == WideString::npos || marker == 0) return false;
-  const WideString scheme = url.substr(0, marker);
+bool crack_url(const std::string& text, cracked_url& out) {
+  const std::string_view url(text);
+  const std::size_t marker = url.find("://");
+  if (marker == std::string_view::npos || marker == 0) return false;
+  const std::string_view scheme = url.substr(0, marker);
   if (!is_alpha(scheme[0])) return false;
   int default_port;
   if (equals_ignoring_case(scheme, "http")) {
@@ -40,50 +42,42 @@ bool crack_url(const WideString& url, cracked_url& out) {
     return false;  // a scheme it does not know is not a URL it can crack
   }
 
-  const std::size_t begin = marker + 3;
-  std::size_t end = url.find(u'/', begin);
-  if (end == WideString::npos) end = url.size();
-  WideString authority = url.substr(begin, end - begin);
+  std::string_view authority = url.substr(marker + 3);
+  authority = authority.substr(0, authority.find('/'));
+  const std::size_t at = authority.rfind('@');
+  if (at != std::string_view::npos) authority.remove_prefix(at + 1);
 
-  const std::size_t at = authority.rfind(u'@');
-  if (at != WideString::npos) authority.erase(0, at + 1);
-
-  WideString host;
-  WideString port_text;
-  bool has_port = false;
-  if (!authority.empty() && authority[0] == u'[') {
-    const std::size_t close = authority.find(u']');
-    if (close == WideString::npos) return false;
+  std::string_view host = authority;
+  std::string_view port_text;
+  if (!authority.empty() && authority[0] == '[') {
+    const std::size_t close = authority.find(']');
+    if (close == std::string_view::npos) return false;
     host = authority.substr(0, close + 1);
-    const WideString rest = authority.substr(close + 1);
+    const std::string_view rest = authority.substr(close + 1);
     if (!rest.empty()) {
-      if (rest[0] != u':') return false;
-      has_port = true;
+      if (rest[0] != ':') return false;
       port_text = rest.substr(1);
     }
   } else {
-    const std::size_t colon = authority.rfind(u':');
-    if (colon != WideString::npos) {
-      has_port = true;
-      port_text = authority.substr(colon + 1);
+    const std::size_t colon = authority.rfind(':');
+    if (colon != std::string_view::npos) {
       host = authority.substr(0, colon);
-    } else {
-      host = authority;
+      port_text = authority.substr(colon + 1);
     }
   }
   if (host.empty()) return false;
 
   int port = default_port;
-  if (has_port && !port_text.empty()) {
+  if (!port_text.empty()) {
     port = 0;
-    for (char16_t c : port_text) {
+    for (char c : port_text) {
       if (!is_digit(c)) return false;
-      port = port * 10 + (c - u'0');
+      port = port * 10 + (c - '0');
       if (port > 65535) return false;
     }
   }
 
-  out.host = host;
+  out.host.assign(host);
   out.port = port;
   return true;
 }
