@@ -54,6 +54,7 @@ void request_dispatcher::dispatch(const incoming_request& request, outgoing_repl
       return;
     }
   }
+
   static const std::string kNoOrigin;
   const std::string* origin = first_origin(request);
   std::string allowed_origin;

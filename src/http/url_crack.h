@@ -12,7 +12,7 @@ enum class url_scheme { http, https, other };
 struct cracked_url {
   url_scheme scheme = url_scheme::other;
   std::string host;  // UTF-8, as written: case kept, user information left out
-  int port = 0;     // the scheme's default when the URL names none
+  int port = 0;      // the scheme's default when the URL names none
 };
 
 // url: UTF-8.
