@@ -8,12 +8,12 @@ pipe, pipe never opened), a second active instance and SIGINT. Runs on both buil
 import contextlib
 import os
 import signal
-import socket
 import threading
 import time
 import unittest
 
 from harness import BlackBoxTest, ON_WINE, PORTS, Session, pid_alive, wait_until
+from loopback import answers, exchange
 
 ORIGIN = "http://localhost"
 GAME_ID = "MARBLE-GAME"
@@ -62,26 +62,8 @@ def call(port, verb, path, timeout=15):
     """One request as a browser page sends it; the reply, read until the helper closes."""
     data = (f"{verb} {path} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nOrigin: {ORIGIN}\r\n"
             "Connection: close\r\n\r\n").encode()
-    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as sock:
-        sock.sendall(data)
-        raw = b""
-        while True:
-            try:
-                chunk = sock.recv(65536)
-            except ConnectionResetError:
-                break
-            if not chunk:
-                break
-            raw += chunk
+    raw = exchange(port, data, timeout)
     return Reply(raw)
-
-
-def answers(port):
-    try:
-        with socket.create_connection(("127.0.0.1", port), timeout=1):
-            return True
-    except OSError:
-        return False
 
 
 class Page:

@@ -11,6 +11,7 @@ import time
 import unittest
 
 from harness import ON_WINE, PORTS, Session, wait_until
+from loopback import answers, exchange, read_to_end
 
 ORIGIN = "http://localhost:8080"
 HANDSHAKE = b'{"app_id": "MARBLE-GAME","helper_version": "1.6.1"}'
@@ -44,39 +45,8 @@ def request(path, verb="GET", origin=ORIGIN, extra=""):
     return (head + extra + "\r\n").encode()
 
 
-def read_to_end(sock, timeout=15):
-    """Everything the server sends until it closes (a reset after the reply counts as
-    the end too)."""
-    sock.settimeout(timeout)
-    data = b""
-    while True:
-        try:
-            chunk = sock.recv(65536)
-        except ConnectionResetError:
-            break
-        if not chunk:
-            break
-        data += chunk
-    return data
-
-
 def connect(port, timeout=10):
     return socket.create_connection(("127.0.0.1", port), timeout=timeout)
-
-
-def exchange(port, data, timeout=15):
-    with connect(port) as sock:
-        sock.sendall(data)
-        return read_to_end(sock, timeout)
-
-
-def answers(port):
-    """Whether the port accepts a connection (which is closed again at once)."""
-    try:
-        with connect(port, timeout=1):
-            return True
-    except OSError:
-        return False
 
 
 def start_serving_helper(session):
