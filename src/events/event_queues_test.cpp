@@ -8,7 +8,7 @@
 #include "common/log.h"
 #include "events/event_registry.h"
 #include "events/wall_clock.h"
-#include "launcher/process_values.h"
+#include "process/process_values.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "gamelink/command_handler.h"
 #include "gamelink/generic_gantry_command.h"
 #include "gamelink/pipe_channel.h"
-#include "launcher/process_tools.h"
-#include "launcher/process_values.h"
+#include "process/process_tools.h"
+#include "process/process_values.h"
 
 namespace {
 constexpr const char* kTag = "GantryThread";

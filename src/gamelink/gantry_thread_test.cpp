@@ -15,7 +15,7 @@
 #include "events/event_registry.h"
 #include "gamelink/test_pipe_server.h"
 #include "gamelink/test_process.h"
-#include "launcher/process_values.h"
+#include "process/process_values.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "common/text.h"
 #include "gamelink/gantry_command.h"
-#include "launcher/process_values.h"
+#include "process/process_values.h"
 
 class GenericGantryCommand : public kiln::GantryCommand {
  public:

@@ -8,7 +8,7 @@
 #include "common/log.h"
 #include "events/event_queues.h"
 #include "events/event_registry.h"
-#include "launcher/process_values.h"
+#include "process/process_values.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include "gamelink/gantry_thread.h"
 #include "launcher/exit_pause.h"
 #include "launcher/game_watch.h"
-#include "launcher/io_service.h"
-#include "launcher/process_values.h"
+#include "process/io_service.h"
+#include "process/process_values.h"
 #include "web/web_server_thread.h"
 
 namespace {

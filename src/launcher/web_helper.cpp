@@ -9,9 +9,9 @@
 #include "launcher/debug_console.h"
 #include "launcher/diagnostic_box.h"
 #include "launcher/game_target.h"
-#include "launcher/io_service.h"
+#include "process/io_service.h"
 #include "launcher/launch_sequence.h"
-#include "launcher/process_values.h"
+#include "process/process_values.h"
 #include "launcher/switches.h"
 
 int WebHelperMain(const WideString& givenCommandLine) {

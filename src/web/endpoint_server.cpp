@@ -1,7 +1,7 @@
 // The helper's own server: built from a port alone, on the process-wide I/O service
 // and signal set, answering through the web endpoints, with the production limits.
 #include "http/server.h"
-#include "launcher/io_service.h"
+#include "process/io_service.h"
 #include "web/web_handlers.h"
 
 namespace http {

@@ -7,8 +7,8 @@
 #include "common/text.h"
 #include "common/version.h"
 #include "events/event_queues.h"
-#include "launcher/process_tools.h"
-#include "launcher/process_values.h"
+#include "process/process_tools.h"
+#include "process/process_values.h"
 
 namespace {
 

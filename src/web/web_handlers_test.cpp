@@ -6,7 +6,7 @@
 
 #include "events/event_queues.h"
 #include "events/event_registry.h"
-#include "launcher/process_values.h"
+#include "process/process_values.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include "common/log.h"
 #include "http/server.h"
-#include "launcher/io_service.h"
-#include "launcher/process_values.h"
+#include "process/io_service.h"
+#include "process/process_values.h"
 
 uint32_t WebServerThread(void*) {
   std::list<std::unique_ptr<http::server::server>> servers;

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "common/sync.h"
-#include "launcher/io_service.h"
-#include "launcher/process_values.h"
+#include "process/io_service.h"
+#include "process/process_values.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "common/log.h"
-#include "launcher/process_name.h"
-#include "launcher/process_tools.h"
-#include "launcher/process_values.h"
+#include "process/process_name.h"
+#include "process/process_tools.h"
+#include "process/process_values.h"
 
 // The process list is /proc; a pidfd stands for an opened process.
 

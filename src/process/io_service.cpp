@@ -1,4 +1,4 @@
-#include "launcher/io_service.h"
+#include "process/io_service.h"
 
 // One translation unit, so the service is constructed before the set bound to it.
 boost::asio::io_context ioService;

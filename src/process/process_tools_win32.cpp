@@ -2,9 +2,9 @@
 #include <tlhelp32.h>
 
 #include "common/log.h"
-#include "launcher/process_name.h"
-#include "launcher/process_tools.h"
-#include "launcher/process_values.h"
+#include "process/process_name.h"
+#include "process/process_tools.h"
+#include "process/process_values.h"
 
 bool IsProcessesRunning(const WideString& executableName, uint32_t& processId) {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);

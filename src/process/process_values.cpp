@@ -1,4 +1,4 @@
-#include "launcher/process_values.h"
+#include "process/process_values.h"
 
 GameLinkTarget gameLinkTarget;
 std::atomic<bool> gameLinkRunning{true};

@@ -1,4 +1,4 @@
-#include "launcher/process_name.h"
+#include "process/process_name.h"
 
 #include <gtest/gtest.h>
 

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "launcher/process_tools.h"
-#include "launcher/process_values.h"
+#include "process/process_tools.h"
+#include "process/process_values.h"
 
 namespace {
 // Runs copies of sleep under a name of this test's own, as children to be killed.

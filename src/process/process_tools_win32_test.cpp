@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "launcher/process_tools.h"
-#include "launcher/process_values.h"
+#include "process/process_tools.h"
+#include "process/process_values.h"
 
 namespace {
 // The test program's standard error may be in text mode.

@@ -1,4 +1,4 @@
-#include "launcher/process_name.h"
+#include "process/process_name.h"
 
 namespace {
 char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c; }
