@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "common/version.h"
 #include "events/event_queues.h"
+#include "web/event_text.h"
 #include "process/process_tools.h"
 #include "process/process_values.h"
 
@@ -14,18 +15,6 @@ namespace {
 
 constexpr int kPollAttempts = 10;
 constexpr uint32_t kPollPauseMs = 100;
-
-// The ten fields, each followed by a tab, as UTF-8 (cut at a NUL, if a field holds one).
-std::string EventText(const QueuedEvent& e) {
-  const WideString* fields[] = {&e.gameId, &e.eventName, &e.param1, &e.param2, &e.param3,
-                                &e.param4, &e.param5,   &e.param6, &e.param7, &e.param8};
-  WideString text;
-  for (const WideString* f : fields) {
-    text += *f;
-    text += u'\t';
-  }
-  return WideToUtf8(text);
-}
 
 // Everything after the last slash; false when there is none.
 bool CommandName(const std::string& uri, std::string& name) {
