@@ -12,7 +12,7 @@
 #include "gamelink/command_handler.h"
 #include "gamelink/frame_bytes.h"
 #include "gamelink/generic_gantry_command.h"
-#include "launcher/process_values.h"
+#include "process/process_values.h"
 
 namespace {
 

@@ -16,6 +16,8 @@
 namespace {
 constexpr const char* kTag = "GantryThread";
 constexpr uint32_t kRetryMs = 100;
+// The longest wait between two pumps: a completed read or the shutdown's wake-up
+// ends it sooner.
 constexpr uint32_t kPumpIntervalMs = 100;
 
 QueuedEvent StateChanged(const WideString& gameId, const char* state) {
@@ -45,7 +47,7 @@ uint32_t GantryThread(void* arg) {
       connected = true;
       break;
     }
-    SleepMs(kRetryMs);
+    gameLinkWakeEvent.Wait(kRetryMs);
   }
 
   if (connected) {
@@ -61,7 +63,7 @@ uint32_t GantryThread(void* arg) {
 
       if (channel->pump()) {
         while (gameLinkRunning) {
-          SleepMs(kPumpIntervalMs);
+          channel->wait(gameLinkWakeEvent, kPumpIntervalMs);
           if (!channel->pump()) break;
         }
       }

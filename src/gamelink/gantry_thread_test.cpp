@@ -43,6 +43,7 @@ class GantryThreadTest : public ::testing::Test {
     eventQueueLock.Initialize();
     gameConnectedEvent.Create();
     gameLinkShutdownEvent.Create();
+    gameLinkWakeEvent.Create();
     suiteDir = new std::string(MakeScratchDir());
     gamePath = new std::string(BuildTreePath(TOVEL_DEMO_GAME));
 #ifndef _WIN32
@@ -57,6 +58,7 @@ class GantryThreadTest : public ::testing::Test {
     std::error_code ignored;
     std::filesystem::remove_all(*suiteDir, ignored);
     gameLinkShutdownEvent.Close();
+    gameLinkWakeEvent.Close();
     gameConnectedEvent.Close();
     eventQueueLock.Delete();
   }
@@ -116,6 +118,7 @@ class GantryThreadTest : public ::testing::Test {
 
   void StopLink() {
     gameLinkRunning = false;
+    gameLinkWakeEvent.Set();
     link.Join();
     lines = ::testing::internal::GetCapturedStderr();
   }

@@ -38,6 +38,14 @@ bool PipeChannel::pump() {
   return code == kPipeOk;
 }
 
+void PipeChannel::wait(AutoResetEvent& wake, uint32_t timeoutMs) {
+  if (isOpen) {
+    PipeIoWait(*io, wake.Native(), timeoutMs);
+  } else {
+    wake.Wait(timeoutMs);
+  }
+}
+
 void PipeChannel::queueOutgoing(const uint8_t* bytes, size_t size) { PipeIoQueue(*io, bytes, size); }
 
 void PipeChannel::close() {

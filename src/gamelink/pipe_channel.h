@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "common/sync.h"
+
 namespace kiln {
 class CommandHandler;
 }
@@ -40,6 +42,10 @@ class PipeChannel {
   // One service step: collect a completed read and hand it on, start the next read,
   // then service the write half. False when the link is broken; see errorCode().
   bool pump();
+
+  // Waits, without pumping, until a read has completed, wake is set or timeoutMs have
+  // passed: the next pump then has something to collect, or the caller something to see.
+  void wait(AutoResetEvent& wake, uint32_t timeoutMs);
 
   // Bytes for the game, sent by the following pumps.
   void queueOutgoing(const uint8_t* bytes, size_t size);

@@ -2,6 +2,7 @@
 // component, in $XDG_RUNTIME_DIR (or /tmp). The socket is non-blocking: a read is
 // "started" by a pump and "completes" when a later pump finds bytes; a write sends
 // what the socket takes and finishes the rest in later pumps.
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -129,6 +130,20 @@ uint32_t PipeIoWriteStep(PipeIoState& io) {
   io.outgoing.swap(io.writing);
   io.written = 0;
   return SendSome(io);
+}
+
+void PipeIoWait(PipeIoState& io, intptr_t wake, uint32_t timeoutMs) {
+  pollfd fds[2];
+  nfds_t count = 0;
+  if (io.readPending && io.handle >= 0) fds[count++] = pollfd{io.handle, POLLIN, 0};
+  const int wakeFd = static_cast<int>(wake);
+  if (wakeFd >= 0) fds[count++] = pollfd{wakeFd, POLLIN, 0};
+  if (poll(fds, count, static_cast<int>(timeoutMs)) <= 0) return;
+  if (wakeFd >= 0 && (fds[count - 1].revents & POLLIN)) {
+    uint64_t value = 0;
+    ssize_t r = read(wakeFd, &value, sizeof value);  // auto-reset: this wait takes the set
+    (void)r;
+  }
 }
 
 void PipeIoQueue(PipeIoState& io, const uint8_t* bytes, size_t size) { io.outgoing.insert(io.outgoing.end(), bytes, bytes + size); }

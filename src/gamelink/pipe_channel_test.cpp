@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,71 @@ TEST_F(PipeChannelTest, DestroyedWithAReadInFlightReleasesThePipe) {
     SleepMs(10);
   }
   EXPECT_FALSE(written);
+}
+
+// The game link waits on the channel between pumps: whatever ends the wait must end it
+// long before its time-out, which here is far beyond any test's patience.
+TEST(PipeChannelWait, EndsAtOnceWhenAReadCompletesTheGameGoesOrTheWakeIsSet) {
+  enum class Cause { FrameArrives, FrameAlreadyThere, GameCloses, Wake };
+  for (Cause cause : {Cause::FrameArrives, Cause::FrameAlreadyThere, Cause::GameCloses, Cause::Wake}) {
+    SCOPED_TRACE(static_cast<int>(cause));
+    std::vector<std::string> names;
+    kiln::CommandHandler handler(new CountingCommand(&names));
+    TestPipeServer server;
+    ASSERT_TRUE(server.Create(UniqueName()));
+    PipeChannel channel(server.PipePath(), &handler);
+    ASSERT_TRUE(channel.open());
+    ASSERT_TRUE(server.Accept());
+    AutoResetEvent wake;
+    ASSERT_TRUE(wake.Create());
+    ASSERT_TRUE(channel.pump());  // a read is outstanding
+    if (cause == Cause::FrameAlreadyThere) {
+      ASSERT_TRUE(server.Write(FrameBytes("Early", "")));
+      SleepMs(50);
+    }
+
+    struct Act {
+      Cause cause;
+      TestPipeServer* server;
+      AutoResetEvent* wake;
+    } act{cause, &server, &wake};
+    Thread actor;
+    ASSERT_TRUE(actor.Start(
+        [](void* arg) -> uint32_t {
+          auto& a = *static_cast<Act*>(arg);
+          SleepMs(100);
+          if (a.cause == Cause::FrameArrives) a.server->Write(FrameBytes("Late", ""));
+          if (a.cause == Cause::GameCloses) a.server->CloseClient();
+          if (a.cause == Cause::Wake) a.wake->Set();
+          return 0;
+        },
+        &act));
+    const auto start = std::chrono::steady_clock::now();
+    channel.wait(wake, 60000);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    actor.Join();
+    EXPECT_LT(waited, std::chrono::seconds(20));
+
+    // What woke the wait is there for the next pump.
+    const bool pumped = channel.pump();
+    switch (cause) {
+      case Cause::FrameArrives:
+      case Cause::FrameAlreadyThere:
+        EXPECT_TRUE(pumped);
+        EXPECT_EQ(names.size(), 1u);
+        break;
+      case Cause::GameCloses:
+        EXPECT_FALSE(pumped);
+        EXPECT_EQ(channel.errorCode(), kPipeBrokenPipe);
+        break;
+      case Cause::Wake:
+        EXPECT_TRUE(pumped);
+        EXPECT_TRUE(names.empty());
+        EXPECT_EQ(wake.Wait(0), WaitResult::TimedOut) << "the wait left the wake-up set";
+        break;
+    }
+    wake.Close();
+  }
 }
 
 TEST(PipeChannel, PumpOnAChannelWhoseOpenFailedIsNotActive) {

@@ -128,6 +128,19 @@ uint32_t PipeIoWriteStep(PipeIoState& io) {
   return 0;
 }
 
+void PipeIoWait(PipeIoState& io, intptr_t wake, uint32_t timeoutMs) {
+  HANDLE handles[2];
+  DWORD count = 0;
+  // The read's event is set when it completes, and stays set until the next read starts.
+  if (io.readPending) handles[count++] = io.readEvent;
+  if (wake != -1 && wake != 0) handles[count++] = reinterpret_cast<HANDLE>(wake);
+  if (count == 0) {
+    Sleep(timeoutMs);
+    return;
+  }
+  WaitForMultipleObjects(count, handles, FALSE, timeoutMs);
+}
+
 void PipeIoQueue(PipeIoState& io, const uint8_t* bytes, size_t size) { io.outgoing.insert(io.outgoing.end(), bytes, bytes + size); }
 
 void PipeIoClose(PipeIoState& io) {

@@ -23,6 +23,9 @@ uint32_t PipeIoOpen(PipeIoState& io, const std::string& pipePath);
 uint32_t PipeIoReadStep(PipeIoState& io);
 // Collects a completed write, then starts writing whatever is queued.
 uint32_t PipeIoWriteStep(PipeIoState& io);
+// Waits until the read in flight completes, the wake handle (an AutoResetEvent's
+// Native(), -1 for none) is set, or the time-out passes; consumes the wake.
+void PipeIoWait(PipeIoState& io, intptr_t wake, uint32_t timeoutMs);
 void PipeIoQueue(PipeIoState& io, const uint8_t* bytes, size_t size);
 // Ends the connection: cancels what is in flight, waits for it, closes the handle.
 void PipeIoClose(PipeIoState& io);

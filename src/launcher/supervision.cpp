@@ -42,6 +42,7 @@ void WatchGame() {
 int SuperviseGame(InstanceGuard& guard) {
   gameConnectedEvent.Create();
   gameLinkShutdownEvent.Create();
+  gameLinkWakeEvent.Create();
   Thread webServer;
   Thread gameLink;
   webServer.Start(WebServerThread, nullptr);
@@ -54,6 +55,7 @@ int SuperviseGame(InstanceGuard& guard) {
   }
 
   gameLinkRunning = false;
+  gameLinkWakeEvent.Set();
   Log("%s: Waiting for gantry thread shutdown\n", "wWinMain");
   gameLink.Join();
   Log("%s: DONE! gantry thread exited\n", "wWinMain");

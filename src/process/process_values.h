@@ -19,6 +19,7 @@ extern GameLinkTarget gameLinkTarget;
 extern std::atomic<bool> gameLinkRunning;          // true until the shutdown clears it
 extern AutoResetEvent gameConnectedEvent;          // the game link knows the game's process id
 extern AutoResetEvent gameLinkShutdownEvent;       // the game link thread is ending
+extern AutoResetEvent gameLinkWakeEvent;           // set with gameLinkRunning turning false: the link looks at once
 extern std::atomic<uint32_t> gameProcessId;        // 0 for none
 extern bool testMode;
 extern std::vector<int32_t> webServerPorts;
