@@ -17,5 +17,10 @@ struct QueuedEvent {
 // Copies the event to the tail of every queue, then removes at most one idle queue.
 void PostEventToQueue(const QueuedEvent& event);
 
+// Called after every post, on the posting thread and outside the lock, so that
+// whoever waits for events can look again. Null for nobody.
+using EventPostedHook = void (*)();
+void SetEventPostedHook(EventPostedHook hook);
+
 // The oldest event of the named queue, or nothing; creates the queue when the name is new.
 std::unique_ptr<QueuedEvent> TakeEventFromQueue(const std::string& queueName);

@@ -1,5 +1,6 @@
 #include "http/connection.h"
 
+#include <cctype>
 #include <utility>
 
 #include <boost/asio/error.hpp>
@@ -10,15 +11,36 @@
 namespace http {
 namespace server {
 
+namespace {
+
+bool same_name(const std::string& name, const char* wanted) {
+  std::size_t i = 0;
+  for (; i < name.size() && wanted[i]; ++i) {
+    if (std::tolower(static_cast<unsigned char>(name[i])) != std::tolower(static_cast<unsigned char>(wanted[i]))) return false;
+  }
+  return i == name.size() && !wanted[i];
+}
+
+// A head that announces a body: its bytes follow, and are never read as a request.
+bool announces_body(const incoming_request& request) {
+  for (const header_field& f : request.fields) {
+    if (same_name(f.name, "Content-Length")) return f.value != "0";
+    if (same_name(f.name, "Transfer-Encoding")) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 connection::connection(boost::asio::ip::tcp::socket socket_, connection_registry& registry_,
-                       const request_dispatcher& dispatcher_, std::size_t max_request_head,
-                       std::chrono::milliseconds head_timeout_)
+                       const request_dispatcher& dispatcher_, const server_limits& limits)
     : socket(std::move(socket_)),
       registry(registry_),
       dispatcher(dispatcher_),
-      scanner(max_request_head),
-      head_timer(socket.get_executor()),
-      head_timeout(head_timeout_) {
+      scanner(limits.max_request_head),
+      timer(socket.get_executor()),
+      head_timeout(limits.head_timeout),
+      linger_time(limits.linger_time) {
   current_request.fields.reserve(8);
 }
 
@@ -39,7 +61,8 @@ void connection::start() {
 void connection::close() {
   boost::system::error_code ignored;
   socket.close(ignored);
-  head_timer.cancel();
+  timer.cancel();
+  on_deadline = nullptr;
 }
 
 void connection::begin_read(std::shared_ptr<connection> self) {
@@ -57,8 +80,8 @@ void connection::begin_read(std::shared_ptr<connection> self) {
 void connection::wait_for_bytes(std::shared_ptr<connection> self) {
   if (!head_timer_armed) {
     head_timer_armed = true;
-    head_timer.expires_after(head_timeout);
-    head_timer.async_wait([this, self](const boost::system::error_code& error) { on_head_timeout(error, self); });
+    timer.expires_after(head_timeout);
+    timer.async_wait([this, self](const boost::system::error_code& error) { on_head_timeout(error, self); });
   }
   socket.async_read_some(boost::asio::buffer(read_buffer),
                          [this, self = std::move(self)](const boost::system::error_code& error,
@@ -81,21 +104,48 @@ bool connection::on_received(const boost::system::error_code& error, std::size_t
     return false;
   }
   const char* first = read_buffer.data();
-  const scan_result result = scan(scanner, current_request, first, first + count).result;
-  if (result == scan_result::need_more) return true;
-  head_complete = true;
-  if (head_timer_armed) head_timer.cancel();
-  if (result == scan_result::complete) {
-    dispatcher.dispatch(current_request, current_reply);
+  const scan_outcome outcome = scan(scanner, current_request, first, first + count);
+  if (outcome.result == scan_result::need_more) return true;
+  if (head_timer_armed) timer.cancel();
+  if (outcome.result == scan_result::complete) {
+    more_input = outcome.next != first + count || announces_body(current_request);
+    if (!dispatcher.dispatch(current_request, current_reply, *this, allowed_origin)) {
+      // Parked: the handler answers later. Meanwhile only a hang-up is looked for.
+      discard_input(std::move(self));
+      return false;
+    }
   } else {
+    more_input = true;  // the rest of a bad head may still be on its way
     current_reply = canned_reply(400);
   }
   send_reply(std::move(self));
   return false;
 }
 
+std::weak_ptr<deferred_reply> connection::defer(std::chrono::milliseconds deadline, deadline_fn on_deadline_) {
+  at = phase::deferred;
+  on_deadline = std::move(on_deadline_);
+  timer.expires_after(deadline);
+  timer.async_wait([this, self = shared_from_this()](const boost::system::error_code& error) {
+    if (error || !waiting()) return;
+    deadline_fn late = std::move(on_deadline);
+    late(*this);
+    if (waiting()) registry.retire(self);  // the handler left it unanswered
+  });
+  return std::weak_ptr<deferred_reply>(shared_from_this());
+}
+
+void connection::answer(int32_t status, const std::string& content_type, const std::string& body) {
+  if (!waiting()) return;
+  timer.cancel();
+  on_deadline = nullptr;
+  finish(status, content_type, body, allowed_origin, current_reply);
+  send_reply(shared_from_this());
+}
+
 // One gathered write; what the socket does not take at once follows asynchronously.
 void connection::send_reply(std::shared_ptr<connection> self) {
+  at = phase::writing;
   serialize(current_reply, reply_ranges);
   if (immediate_io) {
     boost::system::error_code error;
@@ -120,17 +170,58 @@ void connection::send_reply(std::shared_ptr<connection> self) {
                            });
 }
 
+// Closing a socket that still holds unread bytes resets the connection, and the client
+// may lose the reply it was just sent. So when bytes may follow the head, only the
+// sending side is shut; what still comes is read and dropped, for a bounded time.
 void connection::on_sent(const boost::system::error_code& error, const std::shared_ptr<connection>& self) {
   if (!socket.is_open()) return;
-  if (!error) {
-    boost::system::error_code ignored;
-    socket.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
+  if (error) {
+    if (error != boost::asio::error::operation_aborted) registry.retire(self);
+    return;
   }
-  if (error != boost::asio::error::operation_aborted) registry.retire(self);
+  boost::system::error_code ignored;
+  if (!input_ended && (more_input || socket.available(ignored) > 0)) {
+    linger(self);
+    return;
+  }
+  socket.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
+  registry.retire(self);
+}
+
+void connection::linger(const std::shared_ptr<connection>& self) {
+  at = phase::lingering;
+  boost::system::error_code ignored;
+  socket.shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
+  timer.expires_after(linger_time);
+  timer.async_wait([this, self](const boost::system::error_code& error) {
+    if (!error && socket.is_open()) registry.retire(self);
+  });
+  if (!discarding) discard_input(self);
+}
+
+void connection::discard_input(std::shared_ptr<connection> self) {
+  discarding = true;
+  socket.async_read_some(boost::asio::buffer(read_buffer),
+                         [this, self](const boost::system::error_code& error, std::size_t) mutable {
+                           on_discarded(error, std::move(self));
+                         });
+}
+
+void connection::on_discarded(const boost::system::error_code& error, std::shared_ptr<connection> self) {
+  discarding = false;
+  if (!socket.is_open() || error == boost::asio::error::operation_aborted) return;
+  if (!error) {
+    more_input = true;
+    discard_input(std::move(self));
+    return;
+  }
+  // The client stopped sending, or is gone.
+  input_ended = true;
+  if (at == phase::deferred || at == phase::lingering) registry.retire(self);
 }
 
 void connection::on_head_timeout(const boost::system::error_code& error, const std::shared_ptr<connection>& self) {
-  if (error || head_complete || !socket.is_open()) return;
+  if (error || at != phase::head || !socket.is_open()) return;
   registry.retire(self);
 }
 

@@ -46,36 +46,43 @@ bool percent_decode(const std::string& text, std::string& decoded) {
   return true;
 }
 
-void request_dispatcher::dispatch(const incoming_request& request, outgoing_reply& reply) const {
+bool request_dispatcher::dispatch(const incoming_request& request, outgoing_reply& reply, reply_deferral& later,
+                                  std::string& allowed_origin) const {
   {
     std::string decoded;
     if (!percent_decode(request.target, decoded)) {
       reply = canned_reply(400);
-      return;
+      return true;
     }
   }
 
   static const std::string kNoOrigin;
   const std::string* origin = first_origin(request);
-  std::string allowed_origin;
+  allowed_origin.clear();
   if (!check_origin(origin ? *origin : kNoOrigin, allowed_origin)) {
     reply = canned_reply(403);
-    return;
+    return true;
   }
 
   std::string content_type;
   std::string body;
   int32_t status;
   if (request.verb == "GET") {
-    status = get_handler(request.target, content_type, body);
+    status = get_handler(request.target, content_type, body, later);
+    if (status == kAnswerLater) return false;
   } else if (request.verb == "POST") {
     const std::string no_content;
     status = post_handler(request.target, no_content, content_type, body);
   } else {
     reply = canned_reply(405);
-    return;
+    return true;
   }
+  finish(status, std::move(content_type), std::move(body), allowed_origin, reply);
+  return true;
+}
 
+void finish(int32_t status, std::string content_type, std::string body, std::string allowed_origin,
+            outgoing_reply& reply) {
   switch (status) {
     case 200:
       reply.status = 200;

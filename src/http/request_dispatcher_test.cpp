@@ -57,7 +57,7 @@ struct Calls {
 };
 Calls calls;
 
-int32_t FakeGet(const std::string& target, std::string& content_type, std::string& body) {
+int32_t FakeGet(const std::string& target, std::string& content_type, std::string& body, reply_deferral&) {
   calls.seen.push_back("GET " + target + (content_type.empty() && body.empty() ? "" : " (outputs not empty)"));
   content_type = "text/x-test";
   body = "B";
@@ -73,6 +73,14 @@ int32_t FakePost(const std::string& target, const std::string& content, std::str
 }
 
 const request_dispatcher kDispatcher{FakeGet, FakePost};
+
+// Handlers here never defer, and so never call this.
+struct NoDeferral : reply_deferral {
+  std::weak_ptr<deferred_reply> defer(std::chrono::milliseconds, deadline_fn) override {
+    ADD_FAILURE() << "deferred";
+    return {};
+  }
+} noDeferral;
 
 std::string Bytes(const outgoing_reply& reply) {
   std::string out;
@@ -145,7 +153,8 @@ TEST(Dispatch, Table) {
     request.fields = c.fields;
     outgoing_reply reply = canned_reply(201);  // replaced completely
     reply.fields.push_back({"Stale", "x"});
-    kDispatcher.dispatch(request, reply);
+    std::string allowed_origin;
+    EXPECT_TRUE(kDispatcher.dispatch(request, reply, noDeferral, allowed_origin)) << c.what;
     EXPECT_EQ(Bytes(reply), c.reply) << c.what;
     EXPECT_EQ(calls.seen, c.seen) << c.what;
   }
@@ -159,8 +168,34 @@ TEST(Dispatch, IgnoreSwitchWithoutOrigin) {
   request.verb = "GET";
   request.target = "/handshake";
   outgoing_reply reply;
-  kDispatcher.dispatch(request, reply);
+  std::string allowed_origin = "stale";
+  EXPECT_TRUE(kDispatcher.dispatch(request, reply, noDeferral, allowed_origin));
   EXPECT_EQ(Bytes(reply), Ok("B", ""));
+}
+
+// A handler that answers later leaves the reply to finish(), with the origin that the
+// dispatch allowed; the later answer is built exactly as an answer on return.
+TEST(Dispatch, DeferredAnswerIsFinishedLikeAnImmediateOne) {
+  ScopedSwitch off("TOVELWEBHELPER_IGNORE_ORIGIN_HEADER", nullptr);
+  calls = Calls{};
+  calls.status = kAnswerLater;
+  incoming_request request;
+  request.verb = "GET";
+  request.target = "/q";
+  request.fields = kLocal;
+  outgoing_reply reply;
+  std::string allowed_origin;
+  EXPECT_FALSE(kDispatcher.dispatch(request, reply, noDeferral, allowed_origin));
+  EXPECT_EQ(allowed_origin, "http://localhost:8080");
+
+  struct Later {
+    int32_t status;
+    std::string reply;
+  };
+  for (const Later& c : {Later{200, Ok("late", "http://localhost:8080")}, Later{404, k404}, Later{302, kBare200}}) {
+    finish(c.status, "text/x-test", "late", allowed_origin, reply);
+    EXPECT_EQ(Bytes(reply), c.reply) << c.status;
+  }
 }
 
 }  // namespace

@@ -81,8 +81,7 @@ void server::on_accepted(const boost::system::error_code& error) {
       boost::system::error_code ignored;
       next_socket.close(ignored);
     } else {
-      registry.admit(std::make_shared<connection>(std::move(next_socket), registry, dispatcher,
-                                                  limits.max_request_head, limits.head_timeout));
+      registry.admit(std::make_shared<connection>(std::move(next_socket), registry, dispatcher, limits));
     }
   } else if (is_resource_shortage(error)) {
     // The pending connection stays queued; try again once something may have been freed.

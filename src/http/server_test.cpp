@@ -48,6 +48,96 @@ TEST(Server, LargeReplyArrivesWhole) {
   EXPECT_EQ(reply.find_first_not_of('x', head.size()), std::string::npos);
 }
 
+// A parked request holds nothing but its own connection: others are served meanwhile,
+// and it is answered by the handler's later answer or at its deadline, once.
+TEST(Server, DeferredAnswerComesLaterWithoutHoldingOthers) {
+  const std::string later = "GET /later HTTP/1.0\r\nOrigin: http://localhost\r\n\r\n";
+  const std::string answered = "HTTP/1.0 200 OK\r\nContent-Length: 3\r\nContent-Type: text/plain\r\n"
+                               "Access-Control-Allow-Origin: http://localhost\r\n\r\nnow";
+  const std::string at_deadline = "HTTP/1.0 200 OK\r\nContent-Length: 4\r\nContent-Type: text/plain\r\n"
+                                  "Access-Control-Allow-Origin: http://localhost\r\n\r\nlate";
+  for (bool by_deadline : {false, true}) {
+    SCOPED_TRACE(by_deadline ? "deadline" : "answer");
+    later_deadline() = by_deadline ? 300ms : 60s;
+    parked_requests().clear();
+    ServerHarness h;
+    auto c = h.Connect();
+    h.StartReading(c);
+    h.Send(c, later);
+    ASSERT_TRUE(h.RunUntil([&] { return parked_requests().size() == 1; }));
+    EXPECT_EQ(h.Exchange(kRequest), kAnswer);
+    EXPECT_EQ(c->received, "");
+    auto parked = parked_requests()[0].lock();
+    ASSERT_TRUE(parked && parked->waiting());
+    if (!by_deadline) {
+      parked->answer(200, "text/plain", "now");
+      parked->answer(404, "text/plain", "twice");  // only the first answer counts
+    }
+    ASSERT_TRUE(h.WaitForEnd(c));
+    EXPECT_EQ(c->received, by_deadline ? at_deadline : answered);
+    EXPECT_FALSE(parked->waiting());
+    EXPECT_TRUE(h.RunUntil([&] { return h.srv->connection_count() == 0; }));
+  }
+}
+
+// A parked request ends without an answer when its client hangs up or the server
+// stops; its slot is free at once, and a late answer goes nowhere.
+TEST(Server, DeferredRequestEndsWithItsClientOrTheServer) {
+  later_deadline() = 60s;
+  for (bool stop_server : {false, true}) {
+    SCOPED_TRACE(stop_server ? "server stops" : "client hangs up");
+    parked_requests().clear();
+    ServerHarness h;
+    auto c = h.Connect();
+    h.StartReading(c);
+    h.Send(c, "GET /later HTTP/1.0\r\nOrigin: http://localhost\r\n\r\n");
+    ASSERT_TRUE(h.RunUntil([&] { return parked_requests().size() == 1; }));
+    if (stop_server) {
+      h.srv->stop();
+      ASSERT_TRUE(h.WaitForEnd(c));
+      EXPECT_EQ(c->received, "");
+    } else {
+      c->socket.close();
+    }
+    EXPECT_TRUE(h.RunUntil([&] { return h.srv->connection_count() == 0; }));
+    auto parked = parked_requests()[0].lock();
+    EXPECT_FALSE(parked && parked->waiting());
+    if (parked) parked->answer(200, "text/plain", "too late");
+    EXPECT_EQ(c->received, "");
+  }
+}
+
+// Bytes the server never reads (a body, the rest of a head it refused) must not reset
+// the connection before the client has read its reply: the client here sends all it
+// has, and only then reads.
+TEST(Server, ReplyArrivesWholeWhenTheClientStillSends) {
+  const std::string body(4 << 20, 'b');
+  struct Case {
+    const char* what;
+    std::string request;
+    std::string reply;
+  } cases[] = {
+      {"body after the head", "POST /killgame HTTP/1.0\r\nOrigin: http://localhost\r\nContent-Length: " +
+                                  std::to_string(body.size()) + "\r\n\r\n" + body,
+       "HTTP/1.0 200 OK\r\nContent-Length: 1\r\nContent-Type: text/plain\r\n"
+       "Access-Control-Allow-Origin: http://localhost\r\n\r\nP"},
+      {"head over the limit", "GET /x HTTP/1.0\r\nX: " + body + "\r\n\r\n", Bytes(canned_reply(400))},
+      {"bad head", "GET /x HTTP/1.0\n" + body, Bytes(canned_reply(400))},
+  };
+  for (const auto& k : cases) {
+    ServerHarness h;
+    auto c = h.Connect();
+    h.Send(c, k.request);
+    EXPECT_FALSE(c->write_error) << k.what << ": " << c->write_error.message();
+    h.StartReading(c);
+    ASSERT_TRUE(h.WaitForEnd(c)) << k.what;
+    EXPECT_EQ(c->received, k.reply) << k.what;
+    EXPECT_EQ(c->end_error, boost::asio::error::eof) << k.what << ": " << c->end_error.message();
+    c->socket.close();  // as a browser does once it has the reply
+    EXPECT_TRUE(h.RunUntil([&] { return h.srv->connection_count() == 0; })) << k.what;
+  }
+}
+
 TEST(Server, HeadInPiecesIsAnsweredOnceAfterTheLast) {
   ServerHarness h;
   auto c = h.Connect();

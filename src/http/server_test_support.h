@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <boost/asio/connect.hpp>
 #include <boost/asio/io_context.hpp>
@@ -25,14 +26,31 @@ struct TestClient {
   bool connected = false;
   boost::system::error_code connect_error;
   int writes_pending = 0;
+  boost::system::error_code write_error;  // of the last write
   std::string received;
   bool ended = false;  // end of stream or an error after the last byte
   boost::system::error_code end_error;
   char chunk[4096];
 };
 
-// "/big" answers more than a socket takes at once.
-inline int32_t AnswerB(const std::string& target, std::string& content_type, std::string& body) {
+// The requests "/later" has parked, newest last; each answers "late" at its deadline.
+inline std::vector<std::weak_ptr<deferred_reply>>& parked_requests() {
+  static std::vector<std::weak_ptr<deferred_reply>> parked;
+  return parked;
+}
+inline std::chrono::milliseconds& later_deadline() {
+  static std::chrono::milliseconds deadline{10000};
+  return deadline;
+}
+
+// "/big" answers more than a socket takes at once; "/later" answers later.
+inline int32_t AnswerB(const std::string& target, std::string& content_type, std::string& body,
+                       reply_deferral& later) {
+  if (target == "/later") {
+    parked_requests().push_back(
+        later.defer(later_deadline(), [](deferred_reply& r) { r.answer(200, "text/plain", "late"); }));
+    return kAnswerLater;
+  }
   content_type = "text/plain";
   body = target == "/big" ? std::string(8 << 20, 'x') : "B";
   return 200;
@@ -89,7 +107,10 @@ class ServerHarness {
     auto data = std::make_shared<std::string>(bytes);
     ++c->writes_pending;
     boost::asio::async_write(c->socket, boost::asio::buffer(*data),
-                             [c, data](const boost::system::error_code&, std::size_t) { --c->writes_pending; });
+                             [c, data](const boost::system::error_code& e, std::size_t) {
+                               --c->writes_pending;
+                               c->write_error = e;
+                             });
     RunUntil([&] { return c->writes_pending == 0; });
   }
 

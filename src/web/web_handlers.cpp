@@ -8,13 +8,11 @@
 #include "common/version.h"
 #include "events/event_queues.h"
 #include "web/event_text.h"
+#include "web/parked_polls.h"
 #include "process/process_tools.h"
 #include "process/process_values.h"
 
 namespace {
-
-constexpr int kPollAttempts = 10;
-constexpr uint32_t kPollPauseMs = 100;
 
 // Everything after the last slash; false when there is none.
 bool CommandName(const std::string& uri, std::string& name) {
@@ -43,7 +41,8 @@ void BuildHandshakeJson(std::string& body) {
   body += "\"}";
 }
 
-int32_t WebGetRequestHandler(const std::string& uri, std::string& contentType, std::string& body) {
+int32_t WebGetRequestHandler(const std::string& uri, std::string& contentType, std::string& body,
+                             http::server::reply_deferral& later) {
   contentType = "text/plain";
   body.clear();
   Log("%s: Got call %s\n", "WebGetRequestHandler", uri.c_str());
@@ -59,16 +58,12 @@ int32_t WebGetRequestHandler(const std::string& uri, std::string& contentType, s
   }
 
   Log("%s: Polling queue %s\n", "WebGetRequestHandler", name.c_str());
-  for (int attempt = 0; attempt < kPollAttempts; ++attempt) {
-    std::unique_ptr<QueuedEvent> event = TakeEventFromQueue(name);
-    if (event) {
-      body = EventText(*event);
-      return 200;
-    }
-    SleepMs(kPollPauseMs);
+  if (std::unique_ptr<QueuedEvent> event = TakeEventFromQueue(name)) {
+    body = EventText(*event);
+    return 200;
   }
-  body = "null";
-  return 200;
+  ParkPoll(name, later);
+  return http::server::kAnswerLater;
 }
 
 int32_t WebPostRequestHandler(const std::string& uri, const std::string&, std::string& contentType,

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <memory>
 #include <string>
 
 #include "events/event_queues.h"
 #include "events/event_registry.h"
 #include "process/process_values.h"
+#include "web/parked_polls.h"
 
 namespace {
 
@@ -41,10 +44,44 @@ class WebHandlers : public testing::Test {
     std::string contentType;
     std::string body;
   };
-  static Answer Get(const std::string& uri) {
+
+  // A request as a connection holds it: parked by the handler, answered later.
+  struct ParkedRequest : http::server::deferred_reply {
+    void answer(int32_t status, const std::string& contentType, const std::string& body) override {
+      if (!waiting()) return;
+      answered = true;
+      later = Answer{status, contentType, body};
+    }
+    bool waiting() const override { return !answered && !gone; }
+    Answer later{0, "", ""};
+    bool answered = false;
+    bool gone = false;  // the client hung up
+    std::chrono::milliseconds deadline{0};
+    http::server::reply_deferral::deadline_fn onDeadline;
+  };
+  struct Deferral : http::server::reply_deferral {
+    std::weak_ptr<http::server::deferred_reply> defer(std::chrono::milliseconds deadline, deadline_fn fn) override {
+      request = std::make_shared<ParkedRequest>();
+      request->deadline = deadline;
+      request->onDeadline = std::move(fn);
+      return request;
+    }
+    std::shared_ptr<ParkedRequest> request;
+  };
+
+  // Answers given on return; a parked poll has status kAnswerLater.
+  static Answer Get(const std::string& uri) { return Get(uri, nullptr); }
+  static Answer Get(const std::string& uri, std::shared_ptr<ParkedRequest>* parked) {
     Answer a{0, "stale", "stale"};
-    a.status = WebGetRequestHandler(uri, a.contentType, a.body);
+    Deferral later;
+    a.status = WebGetRequestHandler(uri, a.contentType, a.body, later);
+    EXPECT_EQ(a.status == http::server::kAnswerLater, later.request != nullptr) << uri;
+    if (parked) *parked = later.request;
     return a;
+  }
+  static void Deadline(ParkedRequest& r) {
+    auto fn = std::move(r.onDeadline);
+    fn(r);
   }
   static Answer Post(const std::string& uri) {
     Answer a{0, "stale", "stale"};
@@ -149,12 +186,50 @@ TEST_F(WebHandlers, EventText) {
   EXPECT_EQ(Get("/q").body, "MARBLE-GAME\tCut\ta");
 }
 
-// A new name: the first attempt creates the queue, the others find nothing, "null".
-TEST_F(WebHandlers, PollOfANewNameAnswersNull) {
-  const Answer a = Get("/fresh");
-  EXPECT_EQ(a.status, 200);
-  EXPECT_EQ(a.body, "null");
+// A new name: the first take creates the queue and finds nothing, so the poll is
+// parked for about a second; at its deadline it answers "null".
+TEST_F(WebHandlers, PollOfANewNameIsParkedThenAnswersNull) {
+  std::shared_ptr<ParkedRequest> parked;
+  EXPECT_EQ(Get("/fresh", &parked).status, http::server::kAnswerLater);
   EXPECT_TRUE(QueueExists("fresh"));
+  ASSERT_TRUE(parked);
+  EXPECT_EQ(parked->deadline, std::chrono::milliseconds(1000));
+  WakeParkedPolls();  // nothing posted: nothing to answer
+  EXPECT_TRUE(parked->waiting());
+  Deadline(*parked);
+  EXPECT_EQ(parked->later.status, 200);
+  EXPECT_EQ(parked->later.contentType, "text/plain");
+  EXPECT_EQ(parked->later.body, "null");
+  EXPECT_EQ(ParkedPollCount(), 0u);
+}
+
+// Parked polls take posted events oldest poll first, each event once; a poll whose
+// client left takes none; an event posted without a wake-up is still found at the
+// deadline.
+TEST_F(WebHandlers, ParkedPollsTakeEachEventOnceInTheOrderTheyWaited) {
+  std::shared_ptr<ParkedRequest> first, gone, second, other;
+  Get("/q", &first);
+  Get("/q", &gone);
+  Get("/q", &second);
+  Get("/r", &other);
+  gone->gone = true;
+  ASSERT_EQ(ParkedPollCount(), 3u);
+
+  PostEventToQueue(Event(u"One", u"1"));
+  PostEventToQueue(Event(u"Two", u"2"));
+  WakeParkedPolls();
+  EXPECT_EQ(first->later.body, "MARBLE-GAME\tOne\t1\t\t\t\t\t\t\t\t");
+  EXPECT_EQ(second->later.body, "MARBLE-GAME\tTwo\t2\t\t\t\t\t\t\t\t");
+  EXPECT_EQ(other->later.body, "MARBLE-GAME\tOne\t1\t\t\t\t\t\t\t\t");
+  EXPECT_FALSE(gone->answered);
+  EXPECT_EQ(ParkedPollCount(), 0u);
+  EXPECT_EQ(Get("/r").body, "MARBLE-GAME\tTwo\t2\t\t\t\t\t\t\t\t");
+
+  std::shared_ptr<ParkedRequest> late;
+  Get("/q", &late);
+  PostEventToQueue(Event(u"Three", u"3"));
+  Deadline(*late);
+  EXPECT_EQ(late->later.body, "MARBLE-GAME\tThree\t3\t\t\t\t\t\t\t\t");
 }
 
 }  // namespace

@@ -5,9 +5,11 @@
 #include <memory>
 
 #include "common/log.h"
+#include "events/event_queues.h"
 #include "http/server.h"
 #include "process/io_service.h"
 #include "process/process_values.h"
+#include "web/parked_polls.h"
 
 uint32_t WebServerThread(void*) {
   std::list<std::unique_ptr<http::server::server>> servers;
@@ -21,12 +23,15 @@ uint32_t WebServerThread(void*) {
     }
   }
 
+  // Parked polls look again whenever the game link posts an event.
+  SetEventPostedHook(NotifyEventPosted);
   try {
     ioService.run();
   } catch (const std::exception& e) {
     Log("%s: I/O service failed: %s\n", "WebServerThread", e.what());
   }
 
+  SetEventPostedHook(nullptr);
   while (!servers.empty()) servers.pop_front();
   Log("%s: Exiting\n", "WebServerThread");
   return 0;

@@ -1,0 +1,69 @@
+#include "web/parked_polls.h"
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <utility>
+
+#include <boost/asio/post.hpp>
+
+#include "events/event_queues.h"
+#include "process/io_service.h"
+#include "web/event_text.h"
+
+namespace {
+
+struct ParkedPoll {
+  std::string queueName;
+  std::weak_ptr<http::server::deferred_reply> reply;
+};
+
+// In the order the polls were parked, so that the longest waiting poll of a queue
+// gets its next event.
+std::deque<ParkedPoll> parked;
+std::atomic<bool> wakePending{false};
+
+bool Waiting(const ParkedPoll& poll) {
+  auto reply = poll.reply.lock();
+  return reply && reply->waiting();
+}
+
+// What a poll answers: the next event of its queue, or "null".
+void AnswerPoll(const std::string& queueName, http::server::deferred_reply& reply, bool nullWhenEmpty) {
+  if (std::unique_ptr<QueuedEvent> event = TakeEventFromQueue(queueName)) {
+    reply.answer(200, "text/plain", EventText(*event));
+  } else if (nullWhenEmpty) {
+    reply.answer(200, "text/plain", "null");
+  }
+}
+
+}  // namespace
+
+void ParkPoll(const std::string& queueName, http::server::reply_deferral& later) {
+  // Polls that were answered at their deadline, or whose client went, leave here.
+  for (auto it = parked.begin(); it != parked.end();) it = Waiting(*it) ? it + 1 : parked.erase(it);
+  auto reply = later.defer(kPollWait, [queueName](http::server::deferred_reply& r) { AnswerPoll(queueName, r, true); });
+  parked.push_back({queueName, std::move(reply)});
+}
+
+void WakeParkedPolls() {
+  for (auto it = parked.begin(); it != parked.end();) {
+    auto reply = it->reply.lock();
+    if (reply && reply->waiting()) AnswerPoll(it->queueName, *reply, false);
+    it = reply && reply->waiting() ? it + 1 : parked.erase(it);
+  }
+}
+
+void NotifyEventPosted() {
+  if (wakePending.exchange(true)) return;
+  boost::asio::post(ioService, [] {
+    wakePending = false;
+    WakeParkedPolls();
+  });
+}
+
+std::size_t ParkedPollCount() {
+  std::size_t count = 0;
+  for (const ParkedPoll& poll : parked) count += Waiting(poll) ? 1 : 0;
+  return count;
+}

@@ -1,0 +1,24 @@
+// Polls of empty queues, parked until an event is posted or their second is up, so
+// that a page waiting for events holds no other request. Everything but
+// NotifyEventPosted runs on the web server thread.
+#pragma once
+#include <chrono>
+#include <string>
+
+#include "http/deferred_reply.h"
+
+// How long a poll waits for an event before it answers "null".
+constexpr std::chrono::milliseconds kPollWait{1000};
+
+// Parks the poll of a queue whose first take found nothing.
+void ParkPoll(const std::string& queueName, http::server::reply_deferral& later);
+
+// Every parked poll, oldest first, takes the next event of its queue, if there is one.
+void WakeParkedPolls();
+
+// From any thread, after a post: has the web server thread wake the parked polls.
+// Posts that come while a wake-up is pending share it.
+void NotifyEventPosted();
+
+// Polls parked and still waiting.
+std::size_t ParkedPollCount();
