@@ -1,13 +1,15 @@
 """The whole helper as a player meets it: started in active mode with the game's command
 line, it launches the demo game from its own folder, and a page on http://localhost
 polls the events that the game's frames become, identifies the helper and kills the
-game. Covers the session from the first poll to the game's end, two pages, a flood,
+game. Covers the session from the first poll to the game's end, a poll that waits for
+the next event while other requests are served, two pages, a flood,
 the ways the game can go (killed by the page, crashed, pipe closed, garbage on the
 pipe, pipe never opened), a second active instance and SIGINT. Runs on both builds
 (Linux, and Windows under Wine)."""
 import contextlib
 import os
 import signal
+import socket
 import threading
 import time
 import unittest
@@ -107,6 +109,31 @@ class Page:
 
     def events(self):
         return [body for body in self.replies if body != NULL]
+
+
+class WaitingPoll:
+    """A page's poll sent on its own thread, so that the test can act while it waits."""
+
+    def __init__(self, page):
+        self.reply = None
+        self.error = None
+        self.thread = threading.Thread(target=self._run, args=(page,), daemon=True)
+        self.thread.start()
+
+    def _run(self, page):
+        try:
+            self.reply = page.poll()
+        except Exception as e:  # reported by result()
+            self.error = e
+
+    def done(self):
+        return not self.thread.is_alive()
+
+    def result(self, timeout=15):
+        self.thread.join(timeout)
+        if self.error:
+            raise self.error
+        return self.reply
 
 
 class EndToEnd(BlackBoxTest):
@@ -212,6 +239,72 @@ class EndToEnd(BlackBoxTest):
         self.assertEqual(got.get("left"), expected)
         self.assertEqual(got.get("right"), expected)
         self.assertEnded(helper, [SUPERVISING, LINK_ENDED])
+
+    def test_a_waiting_poll_gets_the_next_event_and_holds_up_nothing(self):
+        helper = self.start(self.delayed(
+            "sleep 1500\nframe Tick 1\nsleep 3000\nframe Tick 2\nsleep 200000\n"))
+        page, other = Page(self, "waiting"), Page(self, "other", PORTS[1])
+        page.first_poll(self.s)
+        other.first_poll(self.s)
+        self.assertEqual(page.poll_until(READY), [READY])
+
+        def sent(name, payload):
+            return any(r["event"] == "sent" and r["name"] == name and r["payload"] == payload
+                       for r in self.s.game_records())
+
+        # A poll that waits when the game writes its frame answers with it. While the
+        # first such poll waits, the other page, the handshake and the kill's port serve.
+        served_beside = False
+        while True:
+            before = sent("Tick", "1")
+            waiting = WaitingPoll(page)
+            if not served_beside:
+                time.sleep(0.1)
+                self.assertEqual(other.poll(), READY)
+                self.assertEqual(call(PORTS[2], "GET", "/handshake").body, HANDSHAKE)
+                self.assertFalse(waiting.done(), "the waiting poll answered before the others")
+                served_beside = True
+            body = waiting.result()
+            if body != NULL:
+                break
+            self.assertFalse(before, "the poll answered null although the event was there")
+        self.assertEqual(body, event("Tick", "1"))
+        self.assertFalse(before, "the poll did not wait for the frame")
+
+        # A page that hangs up while its poll waits takes no event with it.
+        self.assertTrue(wait_until(lambda: sent("Tick", "1"), 5))
+        time.sleep(2.6)
+        with contextlib.closing(socket.create_connection(("127.0.0.1", PORTS[3]))) as gone:
+            gone.sendall(f"GET /{page.queue} HTTP/1.0\r\nOrigin: {ORIGIN}\r\n\r\n".encode())
+            time.sleep(0.1)
+        self.assertEqual(page.poll_until(event("Tick", "2")), [READY, event("Tick", "1"), event("Tick", "2")])
+
+        # The kill is answered while a poll waits, and the waiting poll gets the game's end.
+        waiting = WaitingPoll(page)
+        time.sleep(0.1)
+        reply = call(PORTS[2], "POST", "/killgame")
+        self.assertEqual((reply.status, reply.body), (200, b""), reply)
+        self.assertIn(waiting.result(), (GONE, NULL))
+        if page.replies[-1] == NULL:
+            self.assertEqual(page.poll_until(GONE)[-1], GONE)
+
+        # Polls that still wait when the listeners stop are closed, and nothing hangs.
+        ends = []
+
+        def keep_polling():
+            while True:
+                try:
+                    ends.append(exchange(PORTS[0], f"GET /{page.queue} HTTP/1.0\r\nOrigin: {ORIGIN}\r\n\r\n".encode()))
+                except OSError as e:
+                    ends.append(e)
+                    return
+
+        poller = threading.Thread(target=keep_polling, daemon=True)
+        poller.start()
+        self.assertEnded(helper, [SUPERVISING, CHILD_DIED])
+        poller.join(15)
+        self.assertFalse(poller.is_alive(), "a poll still waits after the helper ended")
+        self.assertTrue(all(isinstance(e, OSError) or e == b"" or e.endswith(b"\r\n\r\nnull") for e in ends), ends)
 
     def test_a_flood_reaches_the_page_whole_and_in_order(self):
         helper = self.start(self.delayed("sleep 300\nflood 1000 Tick blue\nclose\nsleep 200000\n"))

@@ -1,7 +1,7 @@
 """The HTTP listeners of the real helper, seen through raw sockets so that every byte
 counts: the replies of the endpoints and the origin policy, requests that arrive in
 pieces or carry a body, the bounds on heads, time and connections, a port held by
-another program, SIGINT, and a poll that holds up every port. Runs on both builds
+another program, SIGINT, and a waiting poll that holds up nothing. Runs on both builds
 (Linux, and Windows under Wine), in test mode with --activate-webhelper."""
 import os
 import signal
@@ -57,7 +57,7 @@ class SharedHelper(unittest.TestCase):
     """One helper for the cases that do not change it; each port has its own use so that
     a case's connections cannot count against another's."""
     PORT = PORTS[0]       # plain requests
-    OTHER = PORTS[1]      # requests held up by a poll
+    OTHER = PORTS[1]      # requests beside a waiting poll
     CROWDED = PORTS[2]    # the connection bound
     SLOW = PORTS[3]       # the head time-out
 
@@ -177,16 +177,23 @@ class SharedHelper(unittest.TestCase):
         self.assertGreaterEqual(time.monotonic() - started, 0.9)
         self.assertIn("WebGetRequestHandler: Polling queue fresh-queue\n", self.helper.stderr())
 
-    def test_a_poll_holds_up_the_other_ports(self):
-        with connect(self.OTHER) as poll, connect(self.PORT) as quick:
+    def test_a_waiting_poll_holds_up_nothing(self):
+        """While one page's poll waits for an event, every other request is answered, on
+        its port and on the others; the waiting poll still answers null after a second."""
+        with connect(self.OTHER) as poll:
             started = time.monotonic()
-            poll.sendall(request("/held-up-queue"))
-            time.sleep(0.2)
-            quick.sendall(request("/handshake"))
-            self.assertEqual(read_to_end(quick), ok(HANDSHAKE))
-            quick_done = time.monotonic() - started
+            poll.sendall(request("/waiting-queue"))
+            time.sleep(0.1)
+            for port, path, verb, reply in ((self.OTHER, "/handshake", "GET", ok(HANDSHAKE)),
+                                            (self.PORT, "/handshake", "GET", ok(HANDSHAKE)),
+                                            (self.PORT, "/killgame", "POST", NOT_FOUND)):
+                self.assertEqual(exchange(port, request(path, verb)), reply, (port, path))
+            poll.setblocking(False)
+            with self.assertRaises(BlockingIOError, msg="the waiting poll answered before the others"):
+                poll.recv(1)
+            poll.setblocking(True)
             self.assertEqual(read_to_end(poll), ok(b"null"))
-        self.assertGreaterEqual(quick_done, 0.9)
+        self.assertGreaterEqual(time.monotonic() - started, 0.9)
 
     def test_connection_bound(self):
         idle = []
@@ -250,9 +257,13 @@ class OwnHelper(unittest.TestCase):
         idle = connect(PORTS[0])
         self.addCleanup(idle.close)
         idle.sendall(b"GET /handshake HTTP/1.0\r\n")
+        waiting = connect(PORTS[1])
+        self.addCleanup(waiting.close)
+        waiting.sendall(request("/waiting-queue"))
         time.sleep(0.2)
         helper.send_signal(signal.SIGINT)
         self.assertEqual(read_to_end(idle), b"")
+        self.assertEqual(read_to_end(waiting), b"")
         self.assertTrue(helper.wait_for("WebServerThread: Exiting\n"), helper.stderr())
         self.assertFalse(any(answers(p) for p in PORTS))
         time.sleep(1)
