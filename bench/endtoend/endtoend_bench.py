@@ -7,8 +7,12 @@ helper runs in test mode, so it launches nothing; a demo game that never opens i
 pipe stands in as the process named like the game, which the game link looks for.
 
 Measures:
-  latency   write -> poll reply, over LATENCY_EVENTS frames sent at random moments
+  latency   write -> poll reply, over LATENCY_EVENTS frames sent at random moments,
+            with one page polling, then with four pages each polling its own queue
+  handshake request -> reply while four pages wait on their empty queues
+  drain     events per second that one page takes from a game flooding DRAIN_EVENTS
   idle CPU  utime + stime of the helper over IDLE_SECONDS with a connected, silent game
+            and one page polling
   memory    VmRSS after 1,000 and 10,000 events and VmHWM over a session of 10,000
             events drained by two pages
 
@@ -33,6 +37,8 @@ PIPE_NAME = "marble_gantry"
 LATENCY_EVENTS = int(os.environ.get("LATENCY_EVENTS", "250"))
 IDLE_SECONDS = float(os.environ.get("IDLE_SECONDS", "30"))
 SESSION_EVENTS = int(os.environ.get("SESSION_EVENTS", "10000"))
+DRAIN_EVENTS = int(os.environ.get("DRAIN_EVENTS", "20000"))
+HANDSHAKES = int(os.environ.get("HANDSHAKES", "1000"))
 CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
 
 
@@ -42,9 +48,9 @@ def frame(name, payload):
     return b"KE" + total.to_bytes(2, "little") + bytes([len(n)]) + n + len(p).to_bytes(2, "little") + p
 
 
-def poll(queue):
+def poll(queue, port=PORT):
     """One long poll as a page sends it; the reply body."""
-    with socket.create_connection(("127.0.0.1", PORT), timeout=15) as sock:
+    with socket.create_connection(("127.0.0.1", port), timeout=15) as sock:
         sock.sendall(f"GET /{queue} HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: {ORIGIN}\r\n\r\n".encode())
         raw = b""
         while True:
@@ -97,16 +103,16 @@ class Pager(threading.Thread):
     """A page that polls its queue until it has `count` events named `name`; it checks
     that they arrive once each and in order, and notes when each arrived."""
 
-    def __init__(self, queue, name, count):
+    def __init__(self, queue, name, count, port=PORT):
         super().__init__(daemon=True)
-        self.queue, self.name, self.count = queue, name, count
+        self.queue, self.name, self.count, self.port = queue, name, count, port
         self.received = []  # (sequence number, send time ns, arrival ns)
         self.error = None
 
     def run(self):
         try:
             while len(self.received) < self.count:
-                body = poll(self.queue)
+                body = poll(self.queue, self.port)
                 arrived = time.monotonic_ns()
                 if body == b"null":
                     continue
@@ -179,10 +185,15 @@ def main():
             sys.exit("the game link did not take the game; helper said:\n" + helper_log())
         rss_connected = proc_status(helper.pid, "VmRSS")
 
-        # Idle: connected game, nothing sent, nobody polling.
+        # Idle: connected game, nothing sent, one page polling its empty queue.
+        poll("idle")
+        idle_page = Pager("idle", "Never", 1)
+        idle_page.start()
         cpu0, t0 = cpu_seconds(helper.pid), time.monotonic()
         time.sleep(IDLE_SECONDS)
         idle_cpu = (cpu_seconds(helper.pid) - cpu0) / (time.monotonic() - t0)
+        game.sendall(frame("Never", "1 0"))
+        idle_page.join(10)
 
         # Memory: a session of SESSION_EVENTS frames, written as fast as the socket
         # takes them, drained by two pages whose first polls create their queues.
@@ -233,6 +244,43 @@ def main():
             sys.exit(f"latency page failed: {page.error or 'timed out'}")
         latencies = [(arrived - sent) / 1e6 for _, sent, arrived in page.received]
 
+        # Four pages, each polling its own queue on its own port: an event reaches each
+        # of them, and a handshake is answered, while the others wait.
+        queues = [(f"four-{i}", PORT + 1000 * i) for i in range(4)]
+        for q, port in queues:
+            poll(q, port)
+        four = [Pager(q, "Four", LATENCY_EVENTS, port) for q, port in queues]
+        for p in four:
+            p.start()
+        handshakes = []
+        for _ in range(HANDSHAKES):
+            t = time.monotonic_ns()
+            with socket.create_connection(("127.0.0.1", PORT + 3000), timeout=15) as sock:
+                sock.sendall(f"GET /handshake HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: {ORIGIN}\r\n\r\n".encode())
+                while sock.recv(65536):
+                    pass
+            handshakes.append((time.monotonic_ns() - t) / 1e6)
+        for seq in range(1, LATENCY_EVENTS + 1):
+            time.sleep(rng.uniform(0.05, 0.25))
+            game.sendall(frame("Four", f"{seq} {time.monotonic_ns()}"))
+        for p in four:
+            p.join(60)
+            if p.error or p.is_alive():
+                sys.exit(f"{p.queue} failed: {p.error or 'timed out'}")
+        four_latencies = [(arrived - sent) / 1e6 for p in four for _, sent, arrived in p.received]
+
+        # Drain: one page, the game writing as fast as its pipe takes the frames.
+        poll("drain")
+        drain = Pager("drain", "Drain", DRAIN_EVENTS)
+        drain.start()
+        t0 = time.monotonic()
+        for seq in range(1, DRAIN_EVENTS + 1):
+            game.sendall(frame("Drain", f"{seq} {time.monotonic_ns()}"))
+        drain.join(600)
+        if drain.error or drain.is_alive():
+            sys.exit(f"drain page failed: {drain.error or 'timed out'}")
+        drain_rate = DRAIN_EVENTS / ((drain.received[-1][2] / 1e9) - t0)
+
         game.close()
         if helper.wait(30) != 0:
             sys.exit(f"the helper did not end cleanly; see {helper_err}")
@@ -247,9 +295,17 @@ def main():
     print()
     print(f"helper: {helper_exe}")
     print(f"write -> poll reply latency over {len(latencies)} events (random send times, one page polling):")
-    print(f"  median {statistics.median(latencies):.1f} ms, p99 {percentile(latencies, 99):.1f} ms, "
-          f"min {min(latencies):.1f} ms, max {max(latencies):.1f} ms")
-    print(f"idle CPU with a connected game over {IDLE_SECONDS:.0f} s: {idle_cpu * 100:.3f} % of one core")
+    print(f"  median {statistics.median(latencies):.2f} ms, p99 {percentile(latencies, 99):.2f} ms, "
+          f"min {min(latencies):.2f} ms, max {max(latencies):.1f} ms")
+    print(f"same with four pages each polling its own queue, over {len(four_latencies)} replies:")
+    print(f"  median {statistics.median(four_latencies):.2f} ms, p99 {percentile(four_latencies, 99):.2f} ms, "
+          f"max {max(four_latencies):.1f} ms")
+    print(f"handshake while the four pages wait, {len(handshakes)} requests: "
+          f"median {statistics.median(handshakes):.2f} ms, p99 {percentile(handshakes, 99):.2f} ms, "
+          f"max {max(handshakes):.1f} ms")
+    print(f"one page draining a flood of {DRAIN_EVENTS} events: {drain_rate:.0f} events/s")
+    print(f"idle CPU with a connected game and one page polling, over {IDLE_SECONDS:.0f} s: "
+          f"{idle_cpu * 100:.3f} % of one core")
     print(f"session of {SESSION_EVENTS} events, two pages: {session_seconds:.1f} s "
           f"({SESSION_EVENTS / session_seconds:.0f} events/s), helper CPU {session_cpu:.2f} s; "
           f"write -> reply median {statistics.median(session_latency):.0f} ms, "

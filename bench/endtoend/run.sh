@@ -1,10 +1,19 @@
 #!/usr/bin/env bash
-# The end-to-end benchmark of the Linux helper: latency from the game's write to the
-# page's reply, idle CPU with a connected game, and memory over a session of 10,000
-# events. Builds what it needs first. Usage: bench/endtoend/run.sh [BUILD_DIR]
-# (default build/native, configured with the native preset when missing).
+# The end-to-end benchmarks. Builds what they need first.
+#
+#   bench/endtoend/run.sh [BUILD_DIR]        the Linux helper, the benchmark playing the
+#                                            game itself (default build/native)
+#   bench/endtoend/run.sh --demo-game TREE   the helper of build/TREE (native, or win32
+#                                            under Wine) with the demo game as the game
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
+if [ "${1:-}" = "--demo-game" ]; then
+  tree=${2:-native}
+  build="$root/build/$tree"
+  [ -f "$build/CMakeCache.txt" ] || (cd "$root" && cmake --preset "$tree" >/dev/null)
+  cmake --build "$build" --target tovelwebhelper demogame
+  exec python3 "$root/bench/endtoend/demo_game_bench.py" "$build"
+fi
 build=$(realpath -m "${1:-$root/build/native}")
 [ -f "$build/CMakeCache.txt" ] || (cd "$root" && cmake --preset native -B "$build" >/dev/null)
 cmake --build "$build" --target tovelwebhelper demogame

@@ -1,5 +1,6 @@
 #include "demo_game.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -31,6 +32,21 @@ bool ReadWholeFile(const std::string& path, std::string* text) {
 
 std::string Number(uint64_t n) { return std::to_string(n); }
 
+// "{now}" in a payload becomes the wall clock at the moment of sending, in nanoseconds
+// since 1970, so that a page can tell how long the frame took to reach it.
+std::string Stamped(const std::string& payload) {
+  static const std::string kNow = "{now}";
+  size_t at = payload.find(kNow);
+  if (at == std::string::npos) return payload;
+  const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::chrono::system_clock::now().time_since_epoch()).count();
+  std::string text = payload;
+  for (; at != std::string::npos; at = text.find(kNow, at)) {
+    text.replace(at, kNow.size(), std::to_string(now));
+  }
+  return text;
+}
+
 // Plays the script on its own thread, so that the lifetime can end the game while the
 // script waits for a helper or for the pipe.
 class ScriptPlayer {
@@ -53,10 +69,12 @@ class ScriptPlayer {
         case ScriptStep::Kind::WaitClient:
           EnsureClient();
           break;
-        case ScriptStep::Kind::Frame:
-          if (Send(EncodeFrame(step.name, step.payload)))
-            Record("{\"event\":\"sent\",\"name\":" + JsonString(step.name) + ",\"payload\":" + JsonString(step.payload) + "}");
+        case ScriptStep::Kind::Frame: {
+          const std::string payload = Stamped(step.payload);
+          if (Send(EncodeFrame(step.name, payload)))
+            Record("{\"event\":\"sent\",\"name\":" + JsonString(step.name) + ",\"payload\":" + JsonString(payload) + "}");
           break;
+        }
         case ScriptStep::Kind::Raw:
           if (Send(step.bytes)) Record("{\"event\":\"raw\",\"bytes\":" + Number(step.bytes.size()) + "}");
           break;
@@ -118,7 +136,7 @@ class ScriptPlayer {
     uint32_t error = 0;
     for (uint32_t i = 1; i <= step.number; ++i) {
       std::string payload = Number(i);
-      if (!step.payload.empty()) payload += " " + step.payload;
+      if (!step.payload.empty()) payload += " " + Stamped(step.payload);
       if (!pipe_.Write(EncodeFrame(step.name, payload), &error)) break;
       ++sent;
     }
