@@ -12,6 +12,9 @@
 #include "web/parked_polls.h"
 
 uint32_t WebServerThread(void*) {
+  // Parked polls look again whenever the game link posts an event; set before any
+  // poll can park.
+  SetEventPostedHook(NotifyEventPosted);
   std::list<std::unique_ptr<http::server::server>> servers;
   for (int32_t port : webServerPorts) {
     // A port that cannot be bound is reported by its server, which is kept like the
@@ -23,8 +26,6 @@ uint32_t WebServerThread(void*) {
     }
   }
 
-  // Parked polls look again whenever the game link posts an event.
-  SetEventPostedHook(NotifyEventPosted);
   try {
     ioService.run();
   } catch (const std::exception& e) {

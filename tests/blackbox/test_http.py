@@ -164,6 +164,16 @@ class SharedHelper(unittest.TestCase):
         self.assertEqual(exchange(self.PORT, request("/handshake") + b"\x00garbage\r\n\r\nGET / HTTP/1.0\r\n\r\n"),
                          ok(HANDSHAKE))
 
+    def test_reply_arrives_whole_after_bytes_the_helper_never_reads(self):
+        """A client that sends all it has (a large body, or a head far over the limit)
+        before it reads gets its whole reply: no reset from the unread rest."""
+        big = b"b" * (4 << 20)
+        cases = (("body", request("/killgame", "POST", extra=f"Content-Length: {len(big)}\r\n") + big, NOT_FOUND),
+                 ("head over the limit", request("/handshake", extra="X: ")[:-2] + big + b"\r\n\r\n", BAD_REQUEST))
+        for what, data, reply in cases:
+            with self.subTest(what):
+                self.assertEqual(exchange(self.PORT, data, timeout=60), reply)
+
     def test_head_of_64_kib(self):
         def head(size):
             start = request("/handshake", extra="X: ")[:-2]  # without the closing empty line
