@@ -66,9 +66,9 @@ const TYPES = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript; ch
 /**
  * Serves the page folder (/client/, /demo/) and this folder's pages (/pages/) on one
  * host and a free port. Every reply may be read by any origin, so that a sandboxed page
- * (origin "null") can load the module too. `headers` adds reply fields per path.
+ * (origin "null") can load the module too. `headersFor(url)` adds reply fields.
  */
-export async function startPageServer({ host = '127.0.0.1', port = 0, headers = {} } = {}) {
+export async function startPageServer({ host = '127.0.0.1', port = 0, headersFor = () => ({}) } = {}) {
   const roots = { client: path.join(REPO, 'page/client'), demo: path.join(REPO, 'page/demo'), pages: path.join(REPO, 'tests/browser/pages') };
   const server = http.createServer((req, res) => {
     const url = new URL(req.url, 'http://x');
@@ -85,7 +85,7 @@ export async function startPageServer({ host = '127.0.0.1', port = 0, headers = 
       'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream',
       'Cache-Control': 'no-store',
       'Access-Control-Allow-Origin': '*',
-      ...(headers[url.pathname] || {}),
+      ...headersFor(url),
     });
     res.end(fs.readFileSync(file));
   });
