@@ -197,7 +197,9 @@ async function search({ appId, ports, host, signal, onPending, quiet }) {
   }
   if (wrong) return wrong;
   if (refused) return { state: 'origin-refused' };
-  if (permission && permission.state === 'denied') return { state: 'permission-denied' };
+  // Asked again: the browser settles the permission only as it blocks the request.
+  const settled = await localNetworkPermission();
+  if (settled && settled.state === 'denied') return { state: 'permission-denied' };
   return { state: 'not-running' };
 }
 
