@@ -143,8 +143,9 @@ async function probe(base, signal) {
   try {
     const reply = await fetch(base + '/handshake', { ...CORS, signal });
     if (reply.ok) {
-      const body = await reply.json();
-      return { kind: 'ok', appId: String(body.app_id), helperVersion: String(body.helper_version) };
+      // Another program on the port may answer anything: no app id is a wrong one.
+      const body = await reply.json().catch(() => ({}));
+      return { kind: 'ok', appId: String(body.app_id ?? ''), helperVersion: String(body.helper_version ?? '') };
     }
     return { kind: 'refused' };
   } catch (e) {
@@ -296,10 +297,18 @@ export class HelperClient {
       while (!signal.aborted) {
         if (delay) await this._rest(delay);
         if (signal.aborted) break;
-        const found = await search({
-          appId: this.appId, ports: this.ports, host: this.host, signal, quiet,
-          onPending: () => this._setStatus({ state: 'permission-pending' }),
-        });
+        let found;
+        try {
+          found = await search({
+            appId: this.appId, ports: this.ports, host: this.host, signal, quiet,
+            onPending: () => this._setStatus({ state: 'permission-pending' }),
+          });
+        } catch (e) {
+          if (signal.aborted) break;
+          // Not expected of a browser; keep looking all the same.
+          this.onError(e);
+          found = { state: 'not-running' };
+        }
         if (signal.aborted) break;
         this._setStatus(found);
         if (found.state !== 'connected') {
@@ -315,8 +324,6 @@ export class HelperClient {
         delay = 0;
         quiet = false;
       }
-    } catch (e) {
-      if (!signal.aborted) this.onError(e);
     } finally {
       if (permission) permission.removeEventListener('change', onChange);
     }

@@ -39,9 +39,9 @@ describe('a page while the helper comes and goes', () => {
 
   // Starts a helper in test mode, waits until the page polls it, then starts a game
   // that sends Round n; returns both.
-  async function helperWithGame(n, port) {
+  async function helperWithGame(n) {
     const helper = world.startHelper({ testMode: true });
-    await waitForState({ state: 'connected', port }, 40000 * SLOW, helper);
+    await waitForState({ state: 'connected' }, 40000 * SLOW, helper);
     const { queue } = await page.evaluate(() => window.client);
     assert.ok(await waitUntil(() => helper.stderr().includes(`Polling queue ${queue}\n`), 10000 * SLOW), helper.stderr());
     const game = world.startGame(world.script(`wait-client\nframe Round ${n}\n`));
@@ -88,9 +88,12 @@ describe('a page while the helper comes and goes', () => {
     await waitForState({ state: 'wrong-app' }, 20000);
     assert.deepEqual(await state(), { state: 'wrong-app', port: PORTS[0], appId: 'OTHER-GAME', helperVersion: '2.0.0' });
 
-    const { helper, game } = await helperWithGame(1, PORTS[1]);
+    const { helper, game } = await helperWithGame(1);
     await waitForEvents(2);
-    assert.deepEqual(await state(), { state: 'connected', port: PORTS[1], appId: APP_ID, helperVersion: '1.6.1' });
+    // Whichever of the other ports the search met first while the helper opened them.
+    const { port, ...rest } = await state();
+    assert.deepEqual(rest, { state: 'connected', appId: APP_ID, helperVersion: '1.6.1' });
+    assert.ok(PORTS.slice(1).includes(port), `port ${port}`);
 
     // The game crashes; the helper says so and ends in order.
     await game.kill();
@@ -117,9 +120,9 @@ describe('a page while the helper comes and goes', () => {
     assert.equal(await Promise.race([helper.exited, sleep(30000 * SLOW).then(() => 'still running')]), 0, helper.stderr());
 
     const states = (await seen()).statuses.map((s) => s.state + (s.port ? `:${s.port}` : ''));
-    assert.deepEqual(states.filter((s) => s.startsWith('connected') || s.startsWith('wrong-app')).slice(0, 2),
-      [`wrong-app:${PORTS[0]}`, `connected:${PORTS[1]}`]);
-    assert.equal(states.filter((s) => s.startsWith('connected')).length, 2, states.join(' '));
+    // Two helpers, each met once: no spurious reconnection in between.
+    assert.equal(states.filter((s) => s.startsWith('connected:')).length, 2, states.join(' '));
+    assert.equal(states.find((s) => s !== 'searching' && s !== 'not-running'), `wrong-app:${PORTS[0]}`);
     assert.deepEqual((await seen()).errors, []);
     await page.evaluate(() => window.client.stop());
   });
