@@ -1,0 +1,257 @@
+// The world of a browser test: the real helper and demo game of one build (the Windows
+// program under Wine), a small page server, and Debian's Chromium driven by
+// playwright-core. Every process a test starts is stopped by the test, by its id.
+// Run through run-test.sh, which holds the black-box tests' machine-wide lock: the
+// helper's ports and the game's name are shared with them.
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { chromium } from 'playwright-core';
+
+export const KIND = process.env.TOVEL_BUILD_KIND || 'native';
+export const ON_WINE = KIND === 'win32';
+const REPO = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
+export const HELPER = process.env.TOVEL_HELPER || path.join(REPO, 'build/native/tovelwebhelper');
+export const GAME = process.env.TOVEL_GAME || path.join(REPO, 'build/native/tovel3.exe');
+export const CHROMIUM = process.env.TOVEL_CHROMIUM || '/usr/bin/chromium';
+export const PORTS = [4219, 5219, 6219, 7219];
+export const APP_ID = 'MARBLE-GAME';
+export const SHUTDOWN_LINES = [
+  'wWinMain: Waiting for gantry thread shutdown\n',
+  'wWinMain: DONE! gantry thread exited\n',
+  'wWinMain: Waiting for webserver thread shutdown\n',
+  'wWinMain: DONE! webserver thread exited\n',
+];
+// Wine starts are slow; every wait of a test scales with this.
+export const SLOW = ON_WINE ? 3 : 1;
+
+export const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+/** Polls predicate until it returns something truthy or timeoutMs passes; returns its last value. */
+export async function waitUntil(predicate, timeoutMs, intervalMs = 50) {
+  const deadline = Date.now() + timeoutMs;
+  for (;;) {
+    const value = await predicate();
+    if (value || Date.now() >= deadline) return value;
+    await sleep(intervalMs);
+  }
+}
+
+/** Whether something accepts connections on a loopback port. */
+export function portAnswers(port) {
+  return new Promise((resolve) => {
+    const sock = net.connect({ host: '127.0.0.1', port });
+    sock.setTimeout(1000);
+    sock.on('connect', () => { sock.destroy(); resolve(true); });
+    sock.on('error', () => resolve(false));
+    sock.on('timeout', () => { sock.destroy(); resolve(false); });
+  });
+}
+
+function pidAlive(pid) {
+  try {
+    const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
+    return stat.slice(stat.lastIndexOf(')') + 2).split(' ')[0] !== 'Z';
+  } catch {
+    return false;
+  }
+}
+
+const TYPES = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript; charset=utf-8', '.css': 'text/css' };
+
+/**
+ * Serves the page folder (/client/, /demo/) and this folder's pages (/pages/) on one
+ * host and a free port. Every reply may be read by any origin, so that a sandboxed page
+ * (origin "null") can load the module too. `headersFor(url)` adds reply fields.
+ */
+export async function startPageServer({ host = '127.0.0.1', port = 0, headersFor = () => ({}) } = {}) {
+  const roots = { client: path.join(REPO, 'page/client'), demo: path.join(REPO, 'page/demo'), pages: path.join(REPO, 'tests/browser/pages') };
+  const server = http.createServer((req, res) => {
+    const url = new URL(req.url, 'http://x');
+    const [, top, ...rest] = url.pathname.split('/');
+    const root = roots[top];
+    let file = root && path.join(root, ...rest);
+    if (file && url.pathname.endsWith('/')) file = path.join(file, 'index.html');
+    if (!file || !file.startsWith(root) || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
+      res.writeHead(404, { 'Access-Control-Allow-Origin': '*' });
+      res.end('not found');
+      return;
+    }
+    res.writeHead(200, {
+      'Content-Type': TYPES[path.extname(file)] || 'application/octet-stream',
+      'Cache-Control': 'no-store',
+      'Access-Control-Allow-Origin': '*',
+      ...headersFor(url),
+    });
+    res.end(fs.readFileSync(file));
+  });
+  await new Promise((resolve, reject) => {
+    server.once('error', reject);
+    server.listen(port, host, resolve);
+  });
+  const actual = server.address().port;
+  return {
+    port: actual,
+    origin: `http://${host}:${actual}`,
+    close: () => new Promise((resolve) => { server.closeAllConnections(); server.close(resolve); }),
+  };
+}
+
+/**
+ * Debian's Chromium, headless, as a browser server whose process id the test holds
+ * (playwright gives each launch a fresh profile folder of its own).
+ * Collects every console message of every page.
+ */
+export async function launchBrowser(extraArgs = []) {
+  const server = await chromium.launchServer({
+    executablePath: CHROMIUM,
+    headless: true,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync', ...extraArgs],
+  });
+  const pid = server.process().pid;
+  const browser = await chromium.connect(server.wsEndpoint());
+  const console = [];
+  return {
+    browser,
+    pid,
+    console,
+    /** A new context and page; the page's console messages land in `console`. */
+    async newPage({ permissions, origin } = {}) {
+      const context = await browser.newContext();
+      if (permissions) await context.grantPermissions(permissions, { origin });
+      const page = await context.newPage();
+      page.on('console', (m) => console.push({ type: m.type(), text: m.text(), url: page.url() }));
+      page.on('pageerror', (e) => console.push({ type: 'pageerror', text: String(e), url: page.url() }));
+      return page;
+    },
+    async close() {
+      await browser.close().catch(() => {});
+      await server.close().catch(() => {});
+      if (pidAlive(pid)) {
+        try { process.kill(pid, 'SIGKILL'); } catch { /* gone meanwhile */ }
+      }
+    },
+  };
+}
+
+/** One test's helpers and games: a scratch folder, the processes, their records. */
+export class HelperWorld {
+  constructor() {
+    this.dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tovel-browser-'));
+    this.record = path.join(this.dir, 'game-record.jsonl');
+    this.started = [];
+    this.count = 0;
+  }
+
+  env(extra = {}) {
+    const env = {};
+    for (const [k, v] of Object.entries(process.env)) {
+      if (!k.startsWith('TOVELWEBHELPER_') && !k.startsWith('TOVEL3_DEMO_')) env[k] = v;
+    }
+    // The Linux build keeps the game's socket and the instance lock beside the test.
+    env.XDG_RUNTIME_DIR = this.dir;
+    env.TOVEL3_DEMO_RECORD = this.record;
+    return Object.assign(env, extra);
+  }
+
+  /** Writes a demo game script into the scratch folder; returns its path. */
+  script(text) {
+    this.count += 1;
+    const file = path.join(this.dir, `script-${this.count}.txt`);
+    fs.writeFileSync(file, text);
+    return file;
+  }
+
+  _start(exe, args, env) {
+    this.count += 1;
+    const errPath = path.join(this.dir, `stderr-${this.count}.txt`);
+    const err = fs.openSync(errPath, 'w');
+    const argv = ON_WINE ? ['wine', exe, ...args] : [exe, ...args];
+    const child = spawn(argv[0], argv.slice(1), { cwd: path.dirname(HELPER), env, stdio: ['ignore', 'ignore', err] });
+    fs.closeSync(err);
+    const run = {
+      pid: child.pid,
+      exitCode: null,
+      exited: new Promise((resolve) => child.on('exit', (code, signal) => { run.exitCode = code ?? signal; resolve(run.exitCode); })),
+      stderr: () => fs.readFileSync(errPath, 'utf8').replaceAll('\r\n', '\n'),
+      kill() {
+        if (run.exitCode === null) {
+          try { process.kill(child.pid, 'SIGKILL'); } catch { /* gone meanwhile */ }
+        }
+        return run.exited;
+      },
+    };
+    this.started.push(run);
+    return run;
+  }
+
+  /** The helper in active mode (it launches the game with `script`), or in test mode without a game. */
+  startHelper({ script, testMode = false } = {}) {
+    const extra = {};
+    if (script) extra.TOVEL3_DEMO_SCRIPT = script;
+    if (testMode) extra.TOVELWEBHELPER_TEST_MODE = '1';
+    return this._start(HELPER, ['--activate-webhelper', '-level', '3'], this.env(extra));
+  }
+
+  /** The demo game started directly, as a player would start it by hand. */
+  startGame(script) {
+    return this._start(GAME, [], this.env({ TOVEL3_DEMO_SCRIPT: script }));
+  }
+
+  gameRecords() {
+    try {
+      return fs.readFileSync(this.record, 'utf8').split('\n').filter(Boolean).map((l) => JSON.parse(l));
+    } catch {
+      return [];
+    }
+  }
+
+  /** Linux ids of this world's live demo games, found by the record file in their
+   * environment (the helper launches them; under Wine their own ids are Windows ones). */
+  gamePids() {
+    const marker = `TOVEL3_DEMO_RECORD=${this.record}`;
+    const pids = [];
+    for (const name of fs.readdirSync('/proc')) {
+      if (!/^\d+$/.test(name)) continue;
+      try {
+        if (!fs.readFileSync(`/proc/${name}/environ`, 'latin1').split('\0').includes(marker)) continue;
+        if (!fs.readFileSync(`/proc/${name}/cmdline`, 'latin1').includes(path.basename(GAME))) continue;
+      } catch {
+        continue;
+      }
+      if (pidAlive(Number(name))) pids.push(Number(name));
+    }
+    return pids;
+  }
+
+  async killGames() {
+    const pids = this.gamePids();
+    for (const pid of pids) {
+      try { process.kill(pid, 'SIGKILL'); } catch { /* gone meanwhile */ }
+    }
+    await waitUntil(() => !pids.some(pidAlive), 10000);
+  }
+
+  async close() {
+    for (const run of this.started) await run.kill();
+    await this.killGames();
+    fs.rmSync(this.dir, { recursive: true, force: true });
+  }
+}
+
+/** Fails early when a helper of someone else already holds the ports. */
+export async function assertPortsFree() {
+  for (const port of PORTS) {
+    if (await portAnswers(port)) throw new Error(`port ${port} is in use: another helper runs`);
+  }
+}
+
+/** The ten fields of an event as the page client hands it over. */
+export function event(eventName, ...params) {
+  return { gameId: APP_ID, eventName, params: [...params, ...Array(8 - params.length).fill('')] };
+}
