@@ -12,9 +12,10 @@ if [ "${1:-}" = "--demo-game" ]; then
   build="$root/build/$tree"
   [ -f "$build/CMakeCache.txt" ] || (cd "$root" && cmake --preset "$tree" >/dev/null)
   cmake --build "$build" --target tovelwebhelper demogame
+  [ "$tree" = native ] || { cmake --preset native >/dev/null; cmake --build --preset native --target drain_page; }
   exec python3 "$root/bench/endtoend/demo_game_bench.py" "$build"
 fi
 build=$(realpath -m "${1:-$root/build/native}")
 [ -f "$build/CMakeCache.txt" ] || (cd "$root" && cmake --preset native -B "$build" >/dev/null)
-cmake --build "$build" --target tovelwebhelper demogame
+cmake --build "$build" --target tovelwebhelper demogame drain_page
 exec python3 "$root/bench/endtoend/endtoend_bench.py" "$build"
