@@ -181,7 +181,9 @@ int RunDemoGame(const DemoProcess& self) {
       Record("{\"event\":\"script-error\",\"line\":0,\"text\":" + JsonString("cannot read " + scriptPath) + "}");
   }
   // Lives as long as the process: the player may still be blocked when the game ends.
-  auto* player = new ScriptPlayer(ParseDemoScript(text), EnvOr("TOVEL3_DEMO_PIPE", "marble_gantry"));
+  // Held by a static so that it stays reachable (a leak checker would report it).
+  static ScriptPlayer* player = nullptr;
+  player = new ScriptPlayer(ParseDemoScript(text), EnvOr("TOVEL3_DEMO_PIPE", "marble_gantry"));
   Thread playing;
   playing.Start(ScriptPlayer::Run, player);
 
