@@ -7,12 +7,19 @@
 #include <cstdlib>
 #include <vector>
 
-#define FUZZ_CHECK(condition)                                                               \
-  do {                                                                                      \
-    if (!(condition)) {                                                                     \
-      std::fprintf(stderr, "property failed: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
-      std::abort();                                                                         \
-    }                                                                                       \
+#include <sanitizer/common_interface_defs.h>
+
+// The message goes through the sanitizers' report channel, which stays open when the
+// runs close the standard error stream to silence the helper's diagnostic lines.
+#define FUZZ_CHECK(condition)                                                                  \
+  do {                                                                                         \
+    if (!(condition)) {                                                                        \
+      char message[512];                                                                       \
+      std::snprintf(message, sizeof message, "property failed: %s (%s:%d)", #condition, __FILE__, \
+                    __LINE__);                                                                 \
+      __sanitizer_report_error_summary(message);                                               \
+      std::abort();                                                                            \
+    }                                                                                          \
   } while (0)
 
 // Lengths of the reads that carry size bytes: pseudo-random, between 1 and 16 bytes,
