@@ -1,5 +1,6 @@
 #include "demo_game.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -38,9 +39,13 @@ class ScriptPlayer {
   ScriptPlayer(DemoScript script, const std::string& pipeName) : script_(std::move(script)), pipe_(pipeName) {}
 
   static uint32_t Run(void* self) {
-    static_cast<ScriptPlayer*>(self)->Play();
+    auto* player = static_cast<ScriptPlayer*>(self);
+    player->Play();
+    player->done_ = true;
     return 0;
   }
+
+  bool Done() const { return done_; }
 
  private:
   void Play() {
@@ -130,6 +135,7 @@ class ScriptPlayer {
   }
 
   DemoScript script_;
+  std::atomic<bool> done_{false};
   GamePipe pipe_;
 };
 
@@ -191,5 +197,7 @@ int RunDemoGame(const DemoProcess& self) {
   const long left = lifetime && *lifetime ? atol(lifetime) : -1;
   exitRequested.Wait(left >= 0 ? static_cast<uint32_t>(left) : kWaitForever);
   Record("{\"event\":\"exit\",\"pid\":" + std::to_string(self.pid) + "}");
+  // A player that is done is joined; one still blocked on the pipe ends with the process.
+  if (player->Done()) playing.Join();
   return 0;
 }
