@@ -1,8 +1,19 @@
 # Compiler settings, the Boost headers and the platform split shared by every target.
 
 add_compile_options(-Wall -Wextra)
-if(TOVEL_SANITIZE)
+# TOVEL_SANITIZE: ON for AddressSanitizer + UndefinedBehaviorSanitizer, "thread" for
+# ThreadSanitizer. TOVEL_FUZZ instruments every library for libFuzzer (clang); only the
+# fuzz targets link libFuzzer's main.
+if(TOVEL_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(TOVEL_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(TOVEL_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
 

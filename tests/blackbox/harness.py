@@ -14,7 +14,7 @@ import tempfile
 import time
 import unittest
 
-KIND = os.environ.get("TOVEL_BUILD_KIND", "native")  # "native" or "win32"
+KIND = os.environ.get("TOVEL_BUILD_KIND", "native")  # "native", "win32", or a sanitizer tree: "asan", "tsan"
 HELPER = os.environ.get("TOVEL_HELPER", "")
 HELPER_UNTARGETED = os.environ.get("TOVEL_HELPER_UNTARGETED", "")
 GAME = os.environ.get("TOVEL_GAME", "")
@@ -26,6 +26,14 @@ GAME_EXE = os.path.basename(GAME) if GAME else "tovel3.exe"
 
 _lock = open(os.path.join(tempfile.gettempdir(), "tovelwebhelper-blackbox.lock"), "w")
 fcntl.flock(_lock, fcntl.LOCK_EX)
+
+# In a sanitizer tree every process a test starts writes its reports to files of the
+# session (not into the standard error the tests read), and the session fails when
+# one is there. The reports name the process by its id.
+_SANITIZER_OPTIONS = {
+    "asan": {"ASAN_OPTIONS": "detect_leaks=1", "UBSAN_OPTIONS": "print_stacktrace=1:halt_on_error=1"},
+    "tsan": {"TSAN_OPTIONS": "halt_on_error=0:second_deadlock_stack=1"},
+}.get(KIND, {})
 
 # Switches that must not leak in from the caller's environment.
 _SWITCHES = ("ALWAYS_ACTIVATE", "SHOW_MESSAGE", "DEBUG", "TEST_MODE", "WAIT_ON_EXIT", "IGNORE_ORIGIN_HEADER")
@@ -102,6 +110,7 @@ class Session:
     def __init__(self):
         self.dir = tempfile.mkdtemp(prefix="tovel-bb-")
         self.record = os.path.join(self.dir, "game-record.jsonl")
+        self.sanitizer_log = os.path.join(self.dir, "sanitizer")
         self.started = []
         self._count = 0
 
@@ -110,6 +119,8 @@ class Session:
         # The Linux build keeps its game socket and instance lock beside the test.
         env["XDG_RUNTIME_DIR"] = self.dir
         env["TOVEL3_DEMO_RECORD"] = self.record
+        for name, options in _SANITIZER_OPTIONS.items():
+            env[name] = options + ":log_path=" + self.sanitizer_log
         for name, value in (switches or {}).items():
             env["TOVELWEBHELPER_" + name] = value
         env.update(extra or {})
@@ -188,11 +199,25 @@ class Session:
                 pass
         wait_until(lambda: not any(pid_alive(p) for p in pids), 10)
 
+    def sanitizer_reports(self):
+        """The reports the sanitizers wrote for this session's processes, one text each."""
+        reports = []
+        for name in sorted(os.listdir(self.dir)):
+            if name.startswith("sanitizer."):
+                with open(os.path.join(self.dir, name), "rb") as f:
+                    text = f.read().decode("utf-8", "replace")
+                if text.strip():
+                    reports.append(f"{name}:\n{text}")
+        return reports
+
     def close(self):
         for r in self.started:
             r.kill()
         self.kill_games()
+        reports = self.sanitizer_reports()
         shutil.rmtree(self.dir, ignore_errors=True)
+        if reports:
+            raise AssertionError("sanitizer reports:\n" + "\n".join(reports))
 
 
 class BlackBoxTest(unittest.TestCase):

@@ -1,5 +1,6 @@
 #include "demo_game.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -54,9 +55,13 @@ class ScriptPlayer {
   ScriptPlayer(DemoScript script, const std::string& pipeName) : script_(std::move(script)), pipe_(pipeName) {}
 
   static uint32_t Run(void* self) {
-    static_cast<ScriptPlayer*>(self)->Play();
+    auto* player = static_cast<ScriptPlayer*>(self);
+    player->Play();
+    player->done_ = true;
     return 0;
   }
+
+  bool Done() const { return done_; }
 
  private:
   void Play() {
@@ -148,6 +153,7 @@ class ScriptPlayer {
   }
 
   DemoScript script_;
+  std::atomic<bool> done_{false};
   GamePipe pipe_;
 };
 
@@ -199,7 +205,9 @@ int RunDemoGame(const DemoProcess& self) {
       Record("{\"event\":\"script-error\",\"line\":0,\"text\":" + JsonString("cannot read " + scriptPath) + "}");
   }
   // Lives as long as the process: the player may still be blocked when the game ends.
-  auto* player = new ScriptPlayer(ParseDemoScript(text), EnvOr("TOVEL3_DEMO_PIPE", "marble_gantry"));
+  // Held by a static so that it stays reachable (a leak checker would report it).
+  static ScriptPlayer* player = nullptr;
+  player = new ScriptPlayer(ParseDemoScript(text), EnvOr("TOVEL3_DEMO_PIPE", "marble_gantry"));
   Thread playing;
   playing.Start(ScriptPlayer::Run, player);
 
@@ -207,5 +215,7 @@ int RunDemoGame(const DemoProcess& self) {
   const long left = lifetime && *lifetime ? atol(lifetime) : -1;
   exitRequested.Wait(left >= 0 ? static_cast<uint32_t>(left) : kWaitForever);
   Record("{\"event\":\"exit\",\"pid\":" + std::to_string(self.pid) + "}");
+  // A player that is done is joined; one still blocked on the pipe ends with the process.
+  if (player->Done()) playing.Join();
   return 0;
 }
