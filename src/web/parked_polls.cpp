@@ -22,6 +22,14 @@ struct ParkedPoll {
 // gets its next event.
 std::deque<ParkedPoll> parked;
 std::atomic<bool> wakePending{false};
+// Polls in `parked`, and polls between their first look and their parking: counted
+// from before that look, so that an event posted after it wakes them.
+std::atomic<int> waitingPolls{0};
+
+std::deque<ParkedPoll>::iterator Leave(std::deque<ParkedPoll>::iterator it) {
+  --waitingPolls;
+  return parked.erase(it);
+}
 
 bool Waiting(const ParkedPoll& poll) {
   auto reply = poll.reply.lock();
@@ -39,23 +47,30 @@ void AnswerPoll(const std::string& queueName, http::server::deferred_reply& repl
 
 }  // namespace
 
-void ParkPoll(const std::string& queueName, http::server::reply_deferral& later) {
+bool TakeOrPark(const std::string& queueName, http::server::reply_deferral& later, std::string& text) {
+  ++waitingPolls;
+  if (std::unique_ptr<QueuedEvent> event = TakeEventFromQueue(queueName)) {
+    --waitingPolls;
+    text = EventText(*event);
+    return true;
+  }
   // Polls that were answered at their deadline, or whose client went, leave here.
-  for (auto it = parked.begin(); it != parked.end();) it = Waiting(*it) ? it + 1 : parked.erase(it);
+  for (auto it = parked.begin(); it != parked.end();) it = Waiting(*it) ? it + 1 : Leave(it);
   auto reply = later.defer(kPollWait, [queueName](http::server::deferred_reply& r) { AnswerPoll(queueName, r, true); });
   parked.push_back({queueName, std::move(reply)});
+  return false;
 }
 
 void WakeParkedPolls() {
   for (auto it = parked.begin(); it != parked.end();) {
     auto reply = it->reply.lock();
     if (reply && reply->waiting()) AnswerPoll(it->queueName, *reply, false);
-    it = reply && reply->waiting() ? it + 1 : parked.erase(it);
+    it = reply && reply->waiting() ? it + 1 : Leave(it);
   }
 }
 
 void NotifyEventPosted() {
-  if (wakePending.exchange(true)) return;
+  if (waitingPolls == 0 || wakePending.exchange(true)) return;
   boost::asio::post(ioService, [] {
     wakePending = false;
     WakeParkedPolls();

@@ -10,14 +10,16 @@
 // How long a poll waits for an event before it answers "null".
 constexpr std::chrono::milliseconds kPollWait{1000};
 
-// Parks the poll of a queue whose first take found nothing.
-void ParkPoll(const std::string& queueName, http::server::reply_deferral& later);
+// A poll's first look: the queue's next event as its text, or false once the poll is
+// parked (it is then answered later, through `later`).
+bool TakeOrPark(const std::string& queueName, http::server::reply_deferral& later, std::string& text);
 
 // Every parked poll, oldest first, takes the next event of its queue, if there is one.
 void WakeParkedPolls();
 
 // From any thread, after a post: has the web server thread wake the parked polls.
-// Posts that come while a wake-up is pending share it.
+// Posts that come while a wake-up is pending share it; with no poll waiting, nothing
+// is woken.
 void NotifyEventPosted();
 
 // Polls parked and still waiting.

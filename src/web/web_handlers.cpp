@@ -1,16 +1,11 @@
 #include "web/web_handlers.h"
 
-#include <memory>
-
 #include "common/log.h"
-#include "common/sync.h"
 #include "common/text.h"
 #include "common/version.h"
-#include "events/event_queues.h"
-#include "web/event_text.h"
-#include "web/parked_polls.h"
 #include "process/process_tools.h"
 #include "process/process_values.h"
+#include "web/parked_polls.h"
 
 namespace {
 
@@ -58,12 +53,7 @@ int32_t WebGetRequestHandler(const std::string& uri, std::string& contentType, s
   }
 
   Log("%s: Polling queue %s\n", "WebGetRequestHandler", name.c_str());
-  if (std::unique_ptr<QueuedEvent> event = TakeEventFromQueue(name)) {
-    body = EventText(*event);
-    return 200;
-  }
-  ParkPoll(name, later);
-  return http::server::kAnswerLater;
+  return TakeOrPark(name, later, body) ? 200 : http::server::kAnswerLater;
 }
 
 int32_t WebPostRequestHandler(const std::string& uri, const std::string&, std::string& contentType,

@@ -8,6 +8,7 @@
 
 #include "events/event_queues.h"
 #include "events/event_registry.h"
+#include "process/io_service.h"
 #include "process/process_values.h"
 #include "web/parked_polls.h"
 
@@ -230,6 +231,29 @@ TEST_F(WebHandlers, ParkedPollsTakeEachEventOnceInTheOrderTheyWaited) {
   PostEventToQueue(Event(u"Three", u"3"));
   Deadline(*late);
   EXPECT_EQ(late->later.body, "MARBLE-GAME\tThree\t3\t\t\t\t\t\t\t\t");
+}
+
+// Posts reach parked polls through the I/O service, one wake-up for many posts; with no
+// poll waiting, a post leaves the service nothing to run.
+TEST_F(WebHandlers, PostsWakeParkedPollsThroughTheIoService) {
+  SetEventPostedHook(NotifyEventPosted);
+  ioService.restart();
+  TakeEventFromQueue("q");
+  WakeParkedPolls();  // forget the polls of earlier cases
+  PostEventToQueue(Event(u"Unwaited", u"0"));
+  EXPECT_EQ(ioService.poll(), 0u);
+  EXPECT_EQ(Get("/q").body, "MARBLE-GAME\tUnwaited\t0\t\t\t\t\t\t\t\t");
+
+  std::shared_ptr<ParkedRequest> parked;
+  Get("/q", &parked);
+  PostEventToQueue(Event(u"One", u"1"));
+  PostEventToQueue(Event(u"Two", u"2"));
+  ioService.restart();
+  EXPECT_EQ(ioService.poll(), 1u);
+  EXPECT_EQ(parked->later.body, "MARBLE-GAME\tOne\t1\t\t\t\t\t\t\t\t");
+  EXPECT_EQ(Pending("q"), 1u);
+  SetEventPostedHook(nullptr);
+  ioService.restart();
 }
 
 }  // namespace
