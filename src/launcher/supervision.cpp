@@ -5,7 +5,6 @@
 #include "gamelink/gantry_thread.h"
 #include "launcher/exit_pause.h"
 #include "launcher/game_watch.h"
-#include "process/io_service.h"
 #include "process/process_values.h"
 #include "web/web_server_thread.h"
 
@@ -60,7 +59,7 @@ int SuperviseGame(InstanceGuard& guard) {
   gameLink.Join();
   Log("%s: DONE! gantry thread exited\n", "wWinMain");
   SleepMs(kListenerGraceMs);
-  ioService.stop();
+  StopWebServerThread();
   Log("%s: Waiting for webserver thread shutdown\n", "wWinMain");
   webServer.Join();
   Log("%s: DONE! webserver thread exited\n", "wWinMain");

@@ -69,6 +69,13 @@ void WakeParkedPolls() {
   }
 }
 
+void AnswerParkedPolls() {
+  for (auto it = parked.begin(); it != parked.end(); it = Leave(it)) {
+    auto reply = it->reply.lock();
+    if (reply && reply->waiting()) AnswerPoll(it->queueName, *reply, true);
+  }
+}
+
 void NotifyEventPosted() {
   if (waitingPolls == 0 || wakePending.exchange(true)) return;
   boost::asio::post(ioService, [] {

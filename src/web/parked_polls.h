@@ -17,6 +17,9 @@ bool TakeOrPark(const std::string& queueName, http::server::reply_deferral& late
 // Every parked poll, oldest first, takes the next event of its queue, if there is one.
 void WakeParkedPolls();
 
+// Every parked poll answers now, as at its deadline: its next event or "null".
+void AnswerParkedPolls();
+
 // From any thread, after a post: has the web server thread wake the parked polls.
 // Posts that come while a wake-up is pending share it; with no poll waiting, nothing
 // is woken.

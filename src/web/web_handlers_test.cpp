@@ -256,4 +256,22 @@ TEST_F(WebHandlers, PostsWakeParkedPollsThroughTheIoService) {
   ioService.restart();
 }
 
+// The ordered shutdown answers the polls that still wait, as their deadline would.
+TEST_F(WebHandlers, ParkedPollsAnswerWhenTheServerStops) {
+  std::shared_ptr<ParkedRequest> empty, full, gone;
+  Get("/e", &empty);
+  Get("/f", &full);
+  Get("/f", &gone);
+  gone->gone = true;
+  {
+    ScopedLock hold(eventQueueLock);
+    eventQueues["f"].pending.push_back(Event(u"Last", u"1"));
+  }
+  AnswerParkedPolls();
+  EXPECT_EQ(empty->later.body, "null");
+  EXPECT_EQ(full->later.body, "MARBLE-GAME\tLast\t1\t\t\t\t\t\t\t\t");
+  EXPECT_FALSE(gone->answered);
+  EXPECT_EQ(ParkedPollCount(), 0u);
+}
+
 }  // namespace

@@ -4,12 +4,21 @@
 #include <list>
 #include <memory>
 
+#include <boost/asio/post.hpp>
+
 #include "common/log.h"
 #include "events/event_queues.h"
 #include "http/server.h"
 #include "process/io_service.h"
 #include "process/process_values.h"
 #include "web/parked_polls.h"
+
+void StopWebServerThread() {
+  boost::asio::post(ioService, [] {
+    AnswerParkedPolls();
+    ioService.stop();
+  });
+}
 
 uint32_t WebServerThread(void*) {
   // Parked polls look again whenever the game link posts an event; set before any
