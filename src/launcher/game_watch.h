@@ -19,6 +19,8 @@ class GameWatch {
   // Waits without a time-out. When both are signalled the game counts; a shutdown
   // event that wins is consumed. On Failed, result and error are the wait's.
   WatchOutcome Wait(AutoResetEvent& shutdownEvent, int& result, uint32_t& error);
+  // Waits for the game alone, up to timeoutMs; true when it has ended.
+  bool EndsWithin(uint32_t timeoutMs);
 
  private:
   intptr_t native_ = -1;

@@ -26,6 +26,14 @@ bool GameWatch::Open(uint32_t processId, uint32_t& error) {
   return true;
 }
 
+bool GameWatch::EndsWithin(uint32_t timeoutMs) {
+  pollfd fd{static_cast<int>(native_), POLLIN, 0};
+  int r;
+  while ((r = poll(&fd, 1, static_cast<int>(timeoutMs))) < 0 && errno == EINTR) {
+  }
+  return r > 0;
+}
+
 WatchOutcome GameWatch::Wait(AutoResetEvent& shutdownEvent, int& result, uint32_t& error) {
   const int eventFd = static_cast<int>(shutdownEvent.Native());
   for (;;) {

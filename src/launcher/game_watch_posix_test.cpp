@@ -54,4 +54,13 @@ TEST_F(ChildGame, BothSignalledTheGameCounts) {
   EXPECT_EQ(watch.Wait(shutdown_, result, error), WatchOutcome::GameEnded);
   EXPECT_EQ(shutdown_.Wait(0), WaitResult::Signaled);  // still pending for whoever waits next
 }
+// After the link ended, the supervision gives the game a moment to be gone too.
+TEST_F(ChildGame, EndsWithinTellsAGameThatGoesFromOneThatStays) {
+  GameWatch watch;
+  uint32_t error = 0;
+  ASSERT_TRUE(watch.Open(static_cast<uint32_t>(pid_), error));
+  EXPECT_FALSE(watch.EndsWithin(50));
+  kill(pid_, SIGKILL);
+  EXPECT_TRUE(watch.EndsWithin(60000));
+}
 }  // namespace

@@ -16,6 +16,10 @@ bool GameWatch::Open(uint32_t processId, uint32_t& error) {
   return true;
 }
 
+bool GameWatch::EndsWithin(uint32_t timeoutMs) {
+  return WaitForSingleObject(reinterpret_cast<HANDLE>(native_), timeoutMs) == WAIT_OBJECT_0;
+}
+
 WatchOutcome GameWatch::Wait(AutoResetEvent& shutdownEvent, int& result, uint32_t& error) {
   HANDLE handles[2] = {reinterpret_cast<HANDLE>(native_), reinterpret_cast<HANDLE>(shutdownEvent.Native())};
   const DWORD r = WaitForMultipleObjects(2, handles, FALSE, INFINITE);

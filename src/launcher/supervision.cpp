@@ -12,6 +12,10 @@ namespace {
 constexpr uint32_t kConnectWaitMs = 120000;
 // The page may still poll the last events while the listeners stay up.
 constexpr uint32_t kListenerGraceMs = 2500;
+// A game that ends closes its pipe a moment before its process is gone, and the game
+// link, which waits on the pipe, sees that first: a process that is gone this soon
+// after the link ended is the game's end.
+constexpr uint32_t kGameEndAfterLinkMs = 100;
 
 void WatchGame() {
   const uint32_t processId = gameProcessId;
@@ -23,7 +27,11 @@ void WatchGame() {
   }
   Log("%s: Waiting for child to shutdown\n", "wWinMain");
   int result = 0;
-  switch (watch.Wait(gameLinkShutdownEvent, result, error)) {
+  WatchOutcome outcome = watch.Wait(gameLinkShutdownEvent, result, error);
+  if (outcome == WatchOutcome::ShutdownSignaled && watch.EndsWithin(kGameEndAfterLinkMs)) {
+    outcome = WatchOutcome::GameEnded;
+  }
+  switch (outcome) {
     case WatchOutcome::GameEnded:
       Log("%s: DONE! Child process died\n", "wWinMain");
       gameProcessId = 0;
