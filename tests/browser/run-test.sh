@@ -4,4 +4,4 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 [ -d node_modules/playwright-core ] || { echo "playwright-core is missing: run 'bash .ci/install-deps'" >&2; exit 1; }
-exec flock "${TMPDIR:-/tmp}/tovelwebhelper-blackbox.lock" node --test --test-reporter=spec "$@"
+exec flock "${TMPDIR:-/tmp}/tovelwebhelper-blackbox.lock" node --test "$@"
