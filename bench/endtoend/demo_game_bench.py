@@ -27,6 +27,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import endtoend_bench  # noqa: E402
 from endtoend_bench import (ORIGIN, PORT, answers, cpu_seconds, drain_with_page_program,  # noqa: E402
                             percentile, poll, proc_status, wait_until)
 
@@ -41,37 +42,9 @@ IDLE_SECONDS = float(os.environ.get("IDLE_SECONDS", "20"))
 PORTS = [PORT + 1000 * i for i in range(4)]
 
 
-class Pager(threading.Thread):
-    """Polls its queue until it has `count` events named `name`, checking that they come
-    once each and in order; notes write -> reply of each (payload: sequence, send ns)."""
-
-    def __init__(self, queue, name, count, port=PORT):
-        super().__init__(daemon=True)
-        self.queue, self.name, self.count, self.port = queue, name, count, port
-        self.latencies = []
-        self.error = None
-
-    def run(self):
-        try:
-            while len(self.latencies) < self.count:
-                body = poll(self.queue, self.port)
-                arrived = time.time_ns()
-                if body == b"null":
-                    continue
-                f = body.decode().split("\t")
-                if f[1] != self.name:
-                    continue
-                seq, sent = int(f[2]), int(f[3])
-                if seq != len(self.latencies) + 1:
-                    raise RuntimeError(f"{self.queue}: event {seq} after {len(self.latencies)}")
-                self.latencies.append((arrived - sent) / 1e6)
-        except Exception as e:  # reported by the main thread
-            self.error = e
-
-    def finish(self, timeout):
-        self.join(timeout)
-        if self.error or self.is_alive():
-            sys.exit(f"page {self.queue} failed: {self.error or 'timed out'}")
+def Pager(queue, name, count, port=PORT):
+    """A page whose events carry the game's wall clock at sending ("{now}")."""
+    return endtoend_bench.Pager(queue, name, count, port, clock=time.time_ns)
 
 
 class Session:
@@ -163,7 +136,7 @@ def main():
         page.start()
         s.game("wait-client\n" + timed_frames("Lat", LATENCY_EVENTS, rng) + "sleep 600000\n")
         page.finish(120)
-        results["latency"] = page.latencies
+        results["latency"] = page.latencies()
         s.close()
 
         # Four pages, and handshakes while they wait.
@@ -183,7 +156,7 @@ def main():
             handshakes.append((time.monotonic_ns() - t) / 1e6)
         for p in four:
             p.finish(120)
-        results["four"] = [x for p in four for x in p.latencies]
+        results["four"] = [x for p in four for x in p.latencies()]
         results["handshake"] = handshakes
         s.close()
 

@@ -103,17 +103,17 @@ class Pager(threading.Thread):
     """A page that polls its queue until it has `count` events named `name`; it checks
     that they arrive once each and in order, and notes when each arrived."""
 
-    def __init__(self, queue, name, count, port=PORT):
+    def __init__(self, queue, name, count, port=PORT, clock=time.monotonic_ns):
         super().__init__(daemon=True)
-        self.queue, self.name, self.count, self.port = queue, name, count, port
-        self.received = []  # (sequence number, send time ns, arrival ns)
+        self.queue, self.name, self.count, self.port, self.clock = queue, name, count, port, clock
+        self.received = []  # (sequence number, send time ns, arrival ns), both of clock
         self.error = None
 
     def run(self):
         try:
             while len(self.received) < self.count:
                 body = poll(self.queue, self.port)
-                arrived = time.monotonic_ns()
+                arrived = self.clock()
                 if body == b"null":
                     continue
                 f = fields(body)
@@ -125,6 +125,14 @@ class Pager(threading.Thread):
                 self.received.append((seq, sent, arrived))
         except Exception as e:  # reported by the main thread
             self.error = e
+
+    def latencies(self):
+        return [(arrived - sent) / 1e6 for _, sent, arrived in self.received]
+
+    def finish(self, timeout):
+        self.join(timeout)
+        if self.error or self.is_alive():
+            sys.exit(f"page {self.queue} failed: {self.error or 'timed out'}")
 
 
 def drain_with_page_program(program, queue, name, count):
