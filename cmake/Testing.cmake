@@ -15,21 +15,30 @@ else()
   find_package(GTest REQUIRED)
 endif()
 
-# Each Windows test run has its own Wine prefix in the build tree, kept warm by a
-# persistent wineserver for the whole run (a cold start costs seconds).
-set(TOVEL_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
+# Every test runs in namespaces of its own (scripts/isolated.sh): its own loopback,
+# process list and /tmp, so tests of every tree run side by side. Under Wine each test
+# gets a copy-on-write view of the tree's prefix, made once by the prefix fixture, and
+# a wineserver of its own. A 64-bit tree runs under Debian's 64-bit loader, which works
+# where the kernel runs no 32-bit programs.
+set(TOVEL_ISOLATE bash "${CMAKE_SOURCE_DIR}/scripts/isolated.sh")
+set(TOVEL_WINE "")
 set(TOVEL_TEST_ENV "")
 if(WIN32)
-  set(TOVEL_TEST_ENV "WINEPREFIX=${TOVEL_WINEPREFIX};WINEARCH=win32;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=")
-  add_test(NAME ${TOVEL_TEST_PREFIX}.wine.start
-           COMMAND bash "${CMAKE_SOURCE_DIR}/scripts/wine-session.sh" start "${TOVEL_WINEPREFIX}")
-  add_test(NAME ${TOVEL_TEST_PREFIX}.wine.stop
-           COMMAND bash "${CMAKE_SOURCE_DIR}/scripts/wine-session.sh" stop "${TOVEL_WINEPREFIX}")
-  set_tests_properties(${TOVEL_TEST_PREFIX}.wine.start PROPERTIES FIXTURES_SETUP wine_${TOVEL_TEST_PREFIX})
-  set_tests_properties(${TOVEL_TEST_PREFIX}.wine.stop PROPERTIES FIXTURES_CLEANUP wine_${TOVEL_TEST_PREFIX})
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(TOVEL_WINE_ARCH win64)
+    set(TOVEL_WINE /usr/lib/wine/wine64)
+  else()
+    set(TOVEL_WINE_ARCH win32)
+    set(TOVEL_WINE wine)
+  endif()
+  set(TOVEL_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
+  set(TOVEL_TEST_ENV "WINEPREFIX=${TOVEL_WINEPREFIX};WINEARCH=${TOVEL_WINE_ARCH};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;TOVEL_WINE=${TOVEL_WINE}")
+  add_test(NAME ${TOVEL_TEST_PREFIX}.wine.prefix
+           COMMAND bash "${CMAKE_SOURCE_DIR}/scripts/wine-session.sh" prepare "${TOVEL_WINEPREFIX}" ${TOVEL_WINE_ARCH})
+  set_tests_properties(${TOVEL_TEST_PREFIX}.wine.prefix PROPERTIES FIXTURES_SETUP wine_${TOVEL_TEST_PREFIX})
 endif()
 
-# Applies what every test of this tree needs (the Wine session and its environment).
+# Applies what every test of this tree needs (the Wine prefix and its environment).
 function(tovel_test_properties test)
   if(WIN32)
     set_tests_properties(${test} PROPERTIES FIXTURES_REQUIRED wine_${TOVEL_TEST_PREFIX})
@@ -44,6 +53,6 @@ function(tovel_unit_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name}_test ${T_SOURCES})
   target_link_libraries(${name}_test PRIVATE ${T_LIBS} GTest::gtest_main)
-  add_test(NAME ${TOVEL_TEST_PREFIX}.unit.${name} COMMAND ${name}_test)
+  add_test(NAME ${TOVEL_TEST_PREFIX}.unit.${name} COMMAND ${TOVEL_ISOLATE} ${TOVEL_WINE} $<TARGET_FILE:${name}_test>)
   tovel_test_properties(${TOVEL_TEST_PREFIX}.unit.${name})
 endfunction()

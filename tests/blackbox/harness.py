@@ -1,10 +1,9 @@
 """Runs the real helper and demo game of one build (Linux, or Windows under Wine).
 
-Every process a test starts is stopped by the test, by its id. Black-box runs
-take one machine-wide lock: they share the fixed ports, the game's process name
-and, under Wine, one prefix.
+Every process a test starts is stopped by the test, by its id. ctest runs each
+module in namespaces of its own (scripts/isolated.sh), so the fixed ports, the
+game's process name and, under Wine, the prefix's server are the module's alone.
 """
-import fcntl
 import json
 import os
 import shutil
@@ -14,18 +13,17 @@ import tempfile
 import time
 import unittest
 
-KIND = os.environ.get("TOVEL_BUILD_KIND", "native")  # "native", "win32", or a sanitizer tree: "asan", "tsan"
+KIND = os.environ.get("TOVEL_BUILD_KIND", "native")  # "native", "win32", "win64", or a sanitizer tree: "asan", "tsan"
 HELPER = os.environ.get("TOVEL_HELPER", "")
 HELPER_UNTARGETED = os.environ.get("TOVEL_HELPER_UNTARGETED", "")
 GAME = os.environ.get("TOVEL_GAME", "")
 BUILD_DIR = os.path.dirname(HELPER) if HELPER else os.getcwd()
-ON_WINE = KIND == "win32"
+# The Wine loader of a Windows tree ("wine", or the 64-bit loader for win64).
+WINE = os.environ.get("TOVEL_WINE", "wine" if KIND.startswith("win") else "")
+ON_WINE = bool(WINE)
 PORTS = (4219, 5219, 6219, 7219)
 PIPE_NAME = "marble_gantry"
 GAME_EXE = os.path.basename(GAME) if GAME else "tovel3.exe"
-
-_lock = open(os.path.join(tempfile.gettempdir(), "tovelwebhelper-blackbox.lock"), "w")
-fcntl.flock(_lock, fcntl.LOCK_EX)
 
 # In a sanitizer tree every process a test starts writes its reports to files of the
 # session (not into the standard error the tests read), and the session fails when
@@ -137,7 +135,7 @@ class Session:
 
     def start_helper(self, args=(), switches=None, extra_env=None, cwd=None, helper=None, stdin=subprocess.DEVNULL):
         exe = helper or HELPER
-        argv = (["wine", exe] if ON_WINE else [exe]) + list(args)
+        argv = ([WINE, exe] if ON_WINE else [exe]) + list(args)
         return self._start(argv, self.env(switches, extra_env), cwd or BUILD_DIR, stdin)
 
     def run_helper(self, args=(), switches=None, extra_env=None, timeout=60, **kw):
@@ -151,7 +149,7 @@ class Session:
 
     def start_game(self, args=(), extra_env=None):
         """Starts the demo game directly (not through the helper)."""
-        argv = (["wine", GAME] if ON_WINE else [GAME]) + list(args)
+        argv = ([WINE, GAME] if ON_WINE else [GAME]) + list(args)
         return self._start(argv, self.env(None, extra_env), BUILD_DIR, subprocess.DEVNULL)
 
     def game_records(self):

@@ -1,8 +1,8 @@
 // The world of a browser test: the real helper and demo game of one build (the Windows
 // program under Wine), a small page server, and Debian's Chromium driven by
 // playwright-core. Every process a test starts is stopped by the test, by its id.
-// Run through run-test.sh, which holds the black-box tests' machine-wide lock: the
-// helper's ports and the game's name are shared with them.
+// ctest runs each file in namespaces of its own (scripts/isolated.sh): the helper's
+// fixed ports and the game's name are the file's alone.
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
@@ -13,7 +13,9 @@ import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
 
 export const KIND = process.env.TOVEL_BUILD_KIND || 'native';
-export const ON_WINE = KIND === 'win32';
+// The Wine loader of a Windows tree ("wine", or the 64-bit loader for win64).
+export const WINE = process.env.TOVEL_WINE || (KIND.startsWith('win') ? 'wine' : '');
+export const ON_WINE = Boolean(WINE);
 const REPO = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 export const HELPER = process.env.TOVEL_HELPER || path.join(REPO, 'build/native/tovelwebhelper');
 export const GAME = process.env.TOVEL_GAME || path.join(REPO, 'build/native/tovel3.exe');
@@ -171,7 +173,7 @@ export class HelperWorld {
     this.count += 1;
     const errPath = path.join(this.dir, `stderr-${this.count}.txt`);
     const err = fs.openSync(errPath, 'w');
-    const argv = ON_WINE ? ['wine', exe, ...args] : [exe, ...args];
+    const argv = ON_WINE ? [WINE, exe, ...args] : [exe, ...args];
     const child = spawn(argv[0], argv.slice(1), { cwd: path.dirname(HELPER), env, stdio: ['ignore', 'ignore', err] });
     fs.closeSync(err);
     const run = {

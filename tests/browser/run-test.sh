@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs browser test files under the black-box tests' machine-wide lock (the helper's
-# fixed ports and the game's name are shared with them): run-test.sh FILE...
+# Runs browser test files: run-test.sh FILE... (ctest runs each in namespaces of its
+# own, scripts/isolated.sh).
 set -euo pipefail
 cd "$(dirname "$0")"
 [ -d node_modules/playwright-core ] || { echo "playwright-core is missing: run 'bash .ci/install-deps'" >&2; exit 1; }
-exec flock "${TMPDIR:-/tmp}/tovelwebhelper-blackbox.lock" node --test "$@"
+exec node --test "$@"
