@@ -17,6 +17,7 @@ Measures:
 
 Usage: flood_bench.py BUILD_DIR   (the tree with tovelwebhelper and tovel3.exe)
 """
+import fcntl
 import os
 import shutil
 import signal
@@ -94,6 +95,10 @@ def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/native")
     helper_exe = os.environ.get("HELPER", os.path.join(build, "tovelwebhelper"))
     game_exe = os.path.join(build, "tovel3.exe")
+    # The black-box tests' machine-wide lock: the ports and the game's name are shared.
+    lock = open(os.path.join(tempfile.gettempdir(), "tovelwebhelper-blackbox.lock"), "w")
+    print("waiting for the black-box lock ...", flush=True)
+    fcntl.flock(lock, fcntl.LOCK_EX)
     if answers(PORT):
         sys.exit(f"port {PORT} is in use; another helper runs")
 
