@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -11,7 +13,7 @@
 namespace {
 
 constexpr int64_t kNow = 1'800'000'000;
-constexpr std::size_t kLots = std::size_t(1) << 40;
+constexpr std::size_t kLots = std::numeric_limits<std::size_t>::max() / 2;
 
 QueuedEvent Numbered(int number, std::size_t padding = 0) {
   QueuedEvent e;
