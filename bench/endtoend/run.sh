@@ -5,8 +5,16 @@
 #                                            game itself (default build/native)
 #   bench/endtoend/run.sh --demo-game TREE   the helper of build/TREE (native, or win32
 #                                            under Wine) with the demo game as the game
+#   bench/endtoend/run.sh --flood [BUILD_DIR]  ingest rate and peak memory under a flood
+#                                            while pages poll once and go
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
+if [ "${1:-}" = "--flood" ]; then
+  build=$(realpath -m "${2:-$root/build/native}")
+  [ -f "$build/CMakeCache.txt" ] || (cd "$root" && cmake --preset native -B "$build" >/dev/null)
+  cmake --build "$build" --target tovelwebhelper demogame
+  exec python3 "$root/bench/endtoend/flood_bench.py" "$build"
+fi
 if [ "${1:-}" = "--demo-game" ]; then
   tree=${2:-native}
   build="$root/build/$tree"

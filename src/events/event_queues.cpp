@@ -7,7 +7,7 @@
 #include "events/wall_clock.h"
 #include "process/process_values.h"
 
-std::map<std::string, EventQueue> eventQueues;
+EventRegistry eventQueues;
 
 namespace {
 std::atomic<EventPostedHook> eventPostedHook{nullptr};
@@ -21,27 +21,12 @@ void PostEventToQueue(const QueuedEvent& event) {
 
   {
     ScopedLock hold(eventQueueLock);
-    for (auto& entry : eventQueues) entry.second.pending.push_back(event);
-
-    // One removal per post, the first idle queue in name order; a clock set back
-    // (a negative idle time) keeps every queue.
-    for (auto it = eventQueues.begin(); it != eventQueues.end(); ++it) {
-      if (now - it->second.lastActivity > queueIdleLimit) {
-        Log("%s: Deleting queue \"%s\" after inactivity", "PostEventToQueue", it->first.c_str());
-        eventQueues.erase(it);
-        break;
-      }
-    }
+    eventQueues.Post(event, now);
   }
   if (EventPostedHook hook = eventPostedHook) hook();
 }
 
 std::unique_ptr<QueuedEvent> TakeEventFromQueue(const std::string& queueName) {
   ScopedLock hold(eventQueueLock);
-  EventQueue& queue = eventQueues[queueName];
-  queue.lastActivity = WallClockSeconds();
-  if (queue.pending.empty()) return nullptr;
-  auto event = std::make_unique<QueuedEvent>(std::move(queue.pending.front()));
-  queue.pending.pop_front();
-  return event;
+  return eventQueues.Take(queueName, WallClockSeconds());
 }

@@ -47,11 +47,7 @@ class EventQueuesTest : public ::testing::Test {
   }
   static std::string Captured() { return ::testing::internal::GetCapturedStderr(); }
 
-  static std::vector<std::string> QueueNames() {
-    std::vector<std::string> names;
-    for (auto& entry : eventQueues) names.push_back(entry.first);
-    return names;
-  }
+  static std::vector<std::string> QueueNames() { return eventQueues.names(); }
 };
 
 TEST_F(EventQueuesTest, FirstTakeCreatesTheQueueAndLaterPostsReachItOnce) {
@@ -132,20 +128,29 @@ INSTANTIATE_TEST_SUITE_P(IdleTimes, QueueExpiry,
                            return n;
                          });
 
-TEST_F(EventQueuesTest, OnePostRemovesOnlyTheFirstIdleQueueInNameOrder) {
+// Every idle queue goes at the next post, the least recently polled first; a queue
+// in use stays.
+TEST_F(EventQueuesTest, APostRemovesEveryIdleQueue) {
   for (const char* n : {"c", "a", "b"}) TakeEventFromQueue(n);
   fakeNow += 10;
   TakeEventFromQueue("z-fresh");
-  fakeNow += 55;  // a, b, c idle for 65 s; z-fresh for 55 s
+  TakeEventFromQueue("a");
+  fakeNow += 55;  // b, c idle for 65 s; z-fresh and a for 55 s
 
   StartCapture();
   PostEventToQueue(Named("One"));
-  EXPECT_EQ(QueueNames(), (std::vector<std::string>{"b", "c", "z-fresh"}));
+  EXPECT_EQ(QueueNames(), (std::vector<std::string>{"a", "z-fresh"}));
+  fakeNow += 6;
   PostEventToQueue(Named("Two"));
-  EXPECT_EQ(QueueNames(), (std::vector<std::string>{"c", "z-fresh"}));
+  EXPECT_TRUE(eventQueues.empty());
   EXPECT_EQ(Captured(),
-            "PostEventToQueue: Posting event One\nPostEventToQueue: Deleting queue \"a\" after inactivity"
-            "PostEventToQueue: Posting event Two\nPostEventToQueue: Deleting queue \"b\" after inactivity");
+            "PostEventToQueue: Posting event One\n"
+            "PostEventToQueue: Deleting queue \"c\" after inactivity"
+            "PostEventToQueue: Deleting queue \"b\" after inactivity"
+            "PostEventToQueue: Posting event Two\n"
+            "PostEventToQueue: Deleting queue \"z-fresh\" after inactivity"
+            "PostEventToQueue: Deleting queue \"a\" after inactivity");
+  EXPECT_EQ(eventQueues.log().next() - eventQueues.log().first(), 0u);  // nobody holds an event
 }
 
 TEST_F(EventQueuesTest, ATakeThatYieldsNothingStillKeepsTheQueueAlive) {

@@ -10,7 +10,8 @@ enum class GuardResult { Owned, OpenFailed, NotOwned };
 class InstanceGuard {
  public:
   // Opens (creating it if needed) and waits up to 5000 ms to own the lock; on a
-  // failure error holds the system's error code for the log line.
+  // failure error holds the system's error code for the log line. A lock that was
+  // held when the wait began and let go during it is not owned: its holder ended.
   GuardResult Acquire(uint32_t& error);
   // Gives up the handle; nothing happens when none was had.
   void Close();

@@ -27,7 +27,12 @@ GuardResult InstanceGuard::Acquire(uint32_t& error) {
   }
   native_ = fd;
   for (int waited = 0;; waited += 50) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return GuardResult::Owned;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      // Taken only after another instance held it: that instance ended during the
+      // wait. Its lock was let go on close, where the Windows mutex would be left
+      // abandoned, which is no ownership either. The error stays the busy one.
+      return waited == 0 ? GuardResult::Owned : GuardResult::NotOwned;
+    }
     error = static_cast<uint32_t>(errno);
     if (waited >= 5000) return GuardResult::NotOwned;
     SleepMs(50);

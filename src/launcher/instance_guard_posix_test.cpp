@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "launcher/instance_guard.h"
 
@@ -45,6 +47,27 @@ TEST_F(GuardFolder, OwnedUntilClosedThenFreeForTheNext) {
   first.Close();
   InstanceGuard second;
   EXPECT_EQ(second.Acquire(error), GuardResult::Owned);
+  second.Close();
+}
+
+// The active instance ends while a second one waits: the second must not take over
+// (it would launch a second game), as a waiter on the abandoned Windows mutex fails.
+TEST_F(GuardFolder, LetGoDuringTheWaitIsNotOwned) {
+  InstanceGuard first;
+  uint32_t error = 0;
+  ASSERT_EQ(first.Acquire(error), GuardResult::Owned);
+  std::thread ending([&first] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    first.Close();
+  });
+  InstanceGuard second;
+  error = 0;
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(second.Acquire(error), GuardResult::NotOwned);
+  ending.join();
+  EXPECT_EQ(error, static_cast<uint32_t>(EWOULDBLOCK));
+  // It failed once the lock came free, not at the end of the five seconds.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(4));
   second.Close();
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/log.h"
+#include "process/proc_name_posix.h"
 #include "process/process_name.h"
 #include "process/process_tools.h"
 #include "process/process_values.h"
@@ -53,20 +54,16 @@ bool IsZombie(const std::string& procDir) {
   return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z';
 }
 
-// The last component of the executable's path; the short command name when the link
-// cannot be read (another user's process). Empty when the process is gone.
+// Empty when the process is gone.
 std::string ExecutableName(const std::string& procDir) {
   char target[4096];
   const ssize_t n = readlink((procDir + "/exe").c_str(), target, sizeof target - 1);
-  if (n > 0) {
-    std::string path(target, static_cast<size_t>(n));
-    const std::string deleted = " (deleted)";
-    if (path.size() > deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0) {
-      path.resize(path.size() - deleted.size());
-    }
-    return path.substr(path.rfind('/') + 1);
-  }
-  return ReadFirstLine(procDir + "/comm");
+  const std::string exeLink = n > 0 ? std::string(target, static_cast<size_t>(n)) : std::string();
+  if (!exeLink.empty()) return ProcExecutableName(exeLink, std::string(), std::string());
+  std::ifstream in(procDir + "/cmdline", std::ios::binary);
+  std::string cmdline;
+  std::getline(in, cmdline, '\0');
+  return ProcExecutableName(exeLink, cmdline, ReadFirstLine(procDir + "/comm"));
 }
 
 int PidfdOpen(uint32_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)); }

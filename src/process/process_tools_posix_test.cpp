@@ -23,7 +23,8 @@ class ProbeProcesses : public testing::Test {
     char dir[] = "/tmp/tovel-probe-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     dir_ = dir;
-    name_ = "TovelProbe" + std::to_string(getpid()) + ".exe";
+    // Longer than the 15 bytes that the kernel keeps as its short command name.
+    name_ = "TovelProbeProcess" + std::to_string(getpid()) + ".exe";
     path_ = dir_ + "/" + name_;
     std::ifstream in("/bin/sleep", std::ios::binary);
     std::ofstream out(path_, std::ios::binary);
@@ -80,7 +81,7 @@ TEST_F(ProbeProcesses, FoundByWholeNameWithoutAsciiCase) {
     bool found;
   } cases[] = {
       {name_, true},
-      {"tovelprobe" + std::to_string(getpid()) + ".EXE", true},
+      {"tovelprobeprocess" + std::to_string(getpid()) + ".EXE", true},
       {name_.substr(0, name_.size() - 1), false},  // a prefix of the running name
       {name_ + "x", false},
       {"x" + name_, false},
@@ -165,6 +166,26 @@ TEST_F(ProbeProcesses, RefusedTerminationIsAFailure) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << "1: reported as killed, 2: could not switch user";
   EXPECT_EQ(text, "KillChildProcess: Unable to terminate child process, TerminateProcess failed with 00000001\n");
   EXPECT_NE(State(pid), 'Z');  // still running
+}
+
+// A game of another user: its exe link cannot be read, and its short command name is
+// cut, yet it is found by its whole name.
+TEST_F(ProbeProcesses, FoundByWholeNameWhenItsExecutableCannotBeRead) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs a user to switch to";
+  const pid_t pid = Start();
+  const pid_t stranger = fork();
+  if (stranger == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    char target[16];
+    if (readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), target, sizeof target) >= 0) _exit(3);
+    uint32_t id = 0;
+    if (!IsProcessesRunning(Name(), id)) _exit(1);
+    _exit(id == static_cast<uint32_t>(pid) ? 0 : 4);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(stranger, &status, 0), stranger);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not found, 2: could not switch user, 3: exe readable, 4: another id";
 }
 
 TEST(KillChildProcess, NothingToKill) {

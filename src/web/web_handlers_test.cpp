@@ -36,8 +36,7 @@ class WebHandlers : public testing::Test {
   }
   static size_t Pending(const std::string& name) {
     ScopedLock hold(eventQueueLock);
-    auto it = eventQueues.find(name);
-    return it == eventQueues.end() ? 0 : it->second.pending.size();
+    return eventQueues.pending(name);
   }
 
   struct Answer {
@@ -263,10 +262,8 @@ TEST_F(WebHandlers, ParkedPollsAnswerWhenTheServerStops) {
   Get("/f", &full);
   Get("/f", &gone);
   gone->gone = true;
-  {
-    ScopedLock hold(eventQueueLock);
-    eventQueues["f"].pending.push_back(Event(u"Last", u"1"));
-  }
+  PostEventToQueue(Event(u"Last", u"1"));
+  TakeEventFromQueue("e");  // only f keeps it
   AnswerParkedPolls();
   EXPECT_EQ(empty->later.body, "null");
   EXPECT_EQ(full->later.body, "MARBLE-GAME\tLast\t1\t\t\t\t\t\t\t\t");

@@ -4,8 +4,8 @@ polls the events that the game's frames become, identifies the helper and kills 
 game. Covers the session from the first poll to the game's end, a poll that waits for
 the next event while other requests are served, two pages, a flood,
 the ways the game can go (killed by the page, crashed, pipe closed, garbage on the
-pipe, pipe never opened), a second active instance and SIGINT. Runs on both builds
-(Linux, and Windows under Wine)."""
+pipe, pipe never opened), a second active instance (also one that waits while the
+first ends) and SIGINT. Runs on both builds (Linux, and Windows under Wine)."""
 import contextlib
 import os
 import signal
@@ -400,6 +400,24 @@ class EndToEnd(BlackBoxTest):
         self.assertEqual(call(PORTS[1], "POST", "/killgame").status, 200)
         self.assertEqual(page.poll_until(GONE), [READY, GONE])
         self.assertEnded(first, [SUPERVISING, CHILD_DIED])
+
+    def test_a_second_active_instance_fails_when_the_first_ends_during_its_wait(self):
+        first = self.start(self.delayed("sleep 200000\n"))
+        page = Page(self, "page")
+        page.first_poll(self.s)
+        page.poll_until(READY)
+
+        second = self.s.start_helper(["--activate-webhelper", "second"])
+        started = time.monotonic()
+        time.sleep(0.5)  # waiting for the guard
+        self.assertEqual(call(PORTS[0], "POST", "/killgame").status, 200)
+        self.assertEnded(first, [SUPERVISING, CHILD_DIED])
+        self.assertLess(time.monotonic() - started, 4.5, "the first ended after the second's wait")
+        # The guard came free during the wait: a failure, not a second game.
+        self.assertEqual(second.wait(30), 0, second.stderr())
+        self.assertRegex(second.stderr(), r"\nwWinMain: Could not become mutex owner \d+\n\Z")
+        self.assertOnePlayedGame()
+        self.assertEqual(self.s.game_pids(), [])
 
     @unittest.skipIf(ON_WINE, "a Windows GUI program under Wine receives no SIGINT")
     def test_sigint_stops_only_the_listeners(self):
