@@ -61,6 +61,7 @@ void consume(std::vector<boost::asio::const_buffer>& ranges, std::size_t count) 
 connection::connection(boost::asio::ip::tcp::socket socket_, connection_registry& registry_,
                        const request_dispatcher& dispatcher_, const server_limits& limits)
     : socket(std::move(socket_)),
+      raw(socket.native_handle()),
       registry(registry_),
       dispatcher(dispatcher_),
       scanner(limits.max_request_head),
@@ -68,6 +69,28 @@ connection::connection(boost::asio::ip::tcp::socket socket_, connection_registry
       head_timeout(limits.head_timeout),
       drain_limit(limits.linger_time) {
   current_request.fields.reserve(8);
+  boost::system::error_code error;
+  socket.non_blocking(true, error);
+  immediate_io = !error;
+}
+
+connection::connection(native_socket accepted, const boost::asio::any_io_executor& executor,
+                       connection_registry& registry_, const request_dispatcher& dispatcher_,
+                       const server_limits& limits)
+    : socket(executor),
+      raw(accepted),
+      registry(registry_),
+      dispatcher(dispatcher_),
+      scanner(limits.max_request_head),
+      timer(executor),
+      head_timeout(limits.head_timeout),
+      drain_limit(limits.linger_time) {
+  current_request.fields.reserve(8);
+  immediate_io = true;
+}
+
+connection::~connection() {
+  if (at != state::closed && !socket.is_open()) close_now(raw);
 }
 
 // ---- Transitions ----
@@ -75,17 +98,25 @@ connection::connection(boost::asio::ip::tcp::socket socket_, connection_registry
 // Reads and writes are first tried at once, without waiting: a head usually arrives
 // with the connection and in one piece, and a reply fits the socket's buffer. Only
 // when the socket has nothing to give, or takes no more, does the connection wait.
-void connection::start() {
+void connection::start() { read_head(); }
+
+// False when the service would not take it; the connection is then retired.
+bool connection::hand_to_service() {
+  if (socket.is_open()) return true;
   boost::system::error_code error;
-  socket.non_blocking(true, error);
-  immediate_io = !error;
-  read_head();
+  socket.assign(boost::asio::ip::tcp::v4(), raw, error);
+  if (!error) socket.non_blocking(true, error);
+  if (error) {
+    retire();
+    return false;
+  }
+  return true;
 }
 
 void connection::read_head() {
   while (immediate_io) {
     boost::system::error_code error;
-    const std::size_t count = socket.read_some(boost::asio::buffer(read_buffer), error);
+    const std::size_t count = receive_now(raw, read_buffer.data(), read_buffer.size(), error);
     if (error == boost::asio::error::would_block) break;
     if (!take_head_bytes(error, count)) return;
   }
@@ -132,7 +163,7 @@ void connection::write_reply() {
   consume(reply_ranges, sent_early);
   if (immediate_io) {
     boost::system::error_code error;
-    const std::size_t sent = socket.write_some(reply_ranges, error);
+    const std::size_t sent = send_now(raw, reply_ranges, error);
     if (error && error != boost::asio::error::would_block) {
       retire();
       return;
@@ -143,6 +174,7 @@ void connection::write_reply() {
       return;
     }
   }
+  if (!hand_to_service()) return;
   boost::asio::async_write(socket, reply_ranges,
                            [this, self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
                              if (at != state::writing_reply) return;
@@ -158,22 +190,20 @@ void connection::write_reply() {
 // resets the connection, and the client may lose the reply it was just sent. So when
 // bytes may still come, only the sending side is shut and what comes is dropped.
 void connection::reply_written() {
-  boost::system::error_code ignored;
   const bool may_send_more =
-      input == client_input::more || (input == client_input::nothing_more && socket.available(ignored) > 0);
+      input == client_input::more || (input == client_input::nothing_more && bytes_waiting(raw) > 0);
   if (may_send_more) {
     drain();
     return;
   }
-  socket.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
+  shutdown_now(raw, boost::asio::socket_base::shutdown_both);
   retire();
 }
 
 // writing_reply -> draining: until the client stops sending, or for a bounded time.
 void connection::drain() {
   at = state::draining;
-  boost::system::error_code ignored;
-  socket.shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
+  shutdown_now(raw, boost::asio::socket_base::shutdown_send);
   arm_timer(drain_limit);
   if (!reading) watch_input();
 }
@@ -182,9 +212,15 @@ void connection::drain() {
 void connection::retire() { registry.retire(shared_from_this()); }
 
 void connection::close() {
+  if (at != state::closed) {
+    boost::system::error_code ignored;
+    if (socket.is_open()) {
+      socket.close(ignored);
+    } else {
+      close_now(raw);
+    }
+  }
   at = state::closed;
-  boost::system::error_code ignored;
-  socket.close(ignored);
   timer.cancel();
   on_deadline = nullptr;
 }
@@ -211,6 +247,7 @@ bool connection::take_head_bytes(const boost::system::error_code& error, std::si
 }
 
 void connection::wait_for_head() {
+  if (!hand_to_service()) return;
   if (!head_timer_armed) {
     head_timer_armed = true;
     arm_timer(head_timeout);
@@ -224,6 +261,7 @@ void connection::wait_for_head() {
 // After the head, what the client sends is never a request: it is read only to learn
 // whether the client still sends, stopped, or left, and then dropped.
 void connection::watch_input() {
+  if (!hand_to_service()) return;
   reading = true;
   socket.async_read_some(boost::asio::buffer(read_buffer),
                          [this, self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
@@ -289,7 +327,8 @@ void connection::arm_timer(std::chrono::milliseconds after) {
 // before the answer is given away.
 void connection::client_stopped_sending() {
   boost::system::error_code error;
-  const std::size_t sent = socket.write_some(boost::asio::buffer(kReplyStart.data(), kReplyStart.size()), error);
+  const std::vector<boost::asio::const_buffer> start{boost::asio::buffer(kReplyStart.data(), kReplyStart.size())};
+  const std::size_t sent = send_now(raw, start, error);
   if (error == boost::asio::error::would_block) return;  // not on an idle socket; the answer sends it all
   if (error) {
     retire();
@@ -309,7 +348,7 @@ void connection::client_stopped_sending() {
 }
 
 bool connection::waiting() const {
-  if (at != state::awaiting_answer || !socket.is_open()) return false;
+  if (at != state::awaiting_answer) return false;
   return !client_gone();
 }
 

@@ -24,6 +24,7 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include "http/deferred_reply.h"
+#include "http/native_socket.h"
 #include "http/reply.h"
 #include "http/request.h"
 #include "http/request_dispatcher.h"
@@ -37,8 +38,14 @@ class connection_registry;
 
 class connection : public std::enable_shared_from_this<connection>, public deferred_reply, public reply_deferral {
  public:
+  // A socket the I/O service already knows.
   connection(boost::asio::ip::tcp::socket socket, connection_registry& registry,
              const request_dispatcher& dispatcher, const server_limits& limits);
+  // A non-blocking socket not yet handed to the I/O service: it is only when the
+  // connection has to wait.
+  connection(native_socket accepted, const boost::asio::any_io_executor& executor, connection_registry& registry,
+             const request_dispatcher& dispatcher, const server_limits& limits);
+  ~connection();
   connection(const connection&) = delete;
   connection& operator=(const connection&) = delete;
 
@@ -72,10 +79,12 @@ class connection : public std::enable_shared_from_this<connection>, public defer
   void on_timer();
   void arm_timer(std::chrono::milliseconds after);
 
+  bool hand_to_service();
   void client_stopped_sending();
   bool client_gone() const;
 
-  boost::asio::ip::tcp::socket socket;
+  boost::asio::ip::tcp::socket socket;  // open once handed to the I/O service
+  native_socket raw;                     // the same socket, for the calls that never wait
   connection_registry& registry;
   const request_dispatcher& dispatcher;
   std::array<char, 8192> read_buffer;
