@@ -196,8 +196,7 @@ void connection::reply_written() {
     drain();
     return;
   }
-  shutdown_now(raw, boost::asio::socket_base::shutdown_both);
-  retire();
+  retire();  // closing a socket with nothing unread ends both directions gracefully
 }
 
 // writing_reply -> draining: until the client stops sending, or for a bounded time.
