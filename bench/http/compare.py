@@ -175,6 +175,7 @@ def main():
         p99_ratio = med["helper"]["p99"] / med["nginx"]["p99"]
         print(f"\nhelper/nginx: req/s {rps_ratio:.2f} (goal >= 1.0), "
               f"p50 {med['helper']['p50'] / med['nginx']['p50']:.2f}, p99 {p99_ratio:.2f} (goal <= 1.0)")
+        print(f"helper/nginx: server CPU per request {med['helper']['cpu'] / med['nginx']['cpu']:.2f} (goal <= 1.0)")
         print(f"helper peak RSS {hwm['helper']} KiB (goal < 4096 KiB)")
     finally:
         for p in reversed(procs):

@@ -1,6 +1,7 @@
 #include "http/connection.h"
 
 #include <cctype>
+#include <string_view>
 #include <utility>
 
 #include <boost/asio/error.hpp>
@@ -12,6 +13,9 @@ namespace http {
 namespace server {
 
 namespace {
+
+// Every status line begins so, whatever the answer will be.
+constexpr std::string_view kReplyStart = "HTTP/1.0 ";
 
 bool same_name(const std::string& name, const char* wanted) {
   std::size_t i = 0;
@@ -30,199 +34,340 @@ bool announces_body(const incoming_request& request) {
   return false;
 }
 
+// The socket's pending error, read and cleared (SO_ERROR).
+class pending_error {
+ public:
+  template <class Protocol> int level(const Protocol&) const { return SOL_SOCKET; }
+  template <class Protocol> int name(const Protocol&) const { return SO_ERROR; }
+  template <class Protocol> int* data(const Protocol&) { return &value; }
+  template <class Protocol> std::size_t size(const Protocol&) const { return sizeof value; }
+  template <class Protocol> void resize(const Protocol&, std::size_t) {}
+  int value = 0;
+};
+
+// Drops the first `count` bytes of the ranges.
+void consume(std::vector<boost::asio::const_buffer>& ranges, std::size_t count) {
+  auto range = ranges.begin();
+  while (range != ranges.end() && count >= range->size()) {
+    count -= range->size();
+    ++range;
+  }
+  if (range != ranges.end()) *range += count;
+  ranges.erase(ranges.begin(), range);
+}
+
 }  // namespace
 
 connection::connection(boost::asio::ip::tcp::socket socket_, connection_registry& registry_,
                        const request_dispatcher& dispatcher_, const server_limits& limits)
     : socket(std::move(socket_)),
+      raw(socket.native_handle()),
       registry(registry_),
       dispatcher(dispatcher_),
       scanner(limits.max_request_head),
       timer(socket.get_executor()),
       head_timeout(limits.head_timeout),
-      linger_time(limits.linger_time) {
+      drain_limit(limits.linger_time) {
   current_request.fields.reserve(8);
+  boost::system::error_code error;
+  socket.non_blocking(true, error);
+  immediate_io = !error;
 }
+
+connection::connection(native_socket accepted, const boost::asio::any_io_executor& executor,
+                       connection_registry& registry_, const request_dispatcher& dispatcher_,
+                       const server_limits& limits)
+    : socket(executor),
+      raw(accepted),
+      registry(registry_),
+      dispatcher(dispatcher_),
+      scanner(limits.max_request_head),
+      timer(executor),
+      head_timeout(limits.head_timeout),
+      drain_limit(limits.linger_time) {
+  current_request.fields.reserve(8);
+  immediate_io = true;
+}
+
+connection::~connection() {
+  if (at != state::closed && !socket.is_open()) close_now(raw);
+}
+
+// ---- Transitions ----
 
 // Reads and writes are first tried at once, without waiting: a head usually arrives
 // with the connection and in one piece, and a reply fits the socket's buffer. Only
 // when the socket has nothing to give, or takes no more, does the connection wait.
-void connection::start() {
+void connection::start() { read_head(); }
+
+// False when the service would not take it; the connection is then retired.
+bool connection::hand_to_service() {
+  if (socket.is_open()) return true;
   boost::system::error_code error;
-  socket.non_blocking(true, error);
-  immediate_io = !error;
-  if (immediate_io) {
-    begin_read(shared_from_this());
-  } else {
-    wait_for_bytes(shared_from_this());
+  socket.assign(boost::asio::ip::tcp::v4(), raw, error);
+  if (!error) socket.non_blocking(true, error);
+  if (error) {
+    retire();
+    return false;
+  }
+  return true;
+}
+
+void connection::read_head() {
+  while (immediate_io) {
+    boost::system::error_code error;
+    const std::size_t count = receive_now(raw, read_buffer.data(), read_buffer.size(), error);
+    if (error == boost::asio::error::would_block) break;
+    if (!take_head_bytes(error, count)) return;
+  }
+  wait_for_head();
+}
+
+// reading_head -> awaiting_answer (through defer), writing_reply.
+void connection::head_ended(scan_result result) {
+  if (head_timer_armed) timer.cancel();
+  if (result == scan_result::malformed) {
+    input = client_input::more;  // the rest of a bad head may still be on its way
+    current_reply = canned_reply(400);
+    write_reply();
+    return;
+  }
+  if (dispatcher.dispatch(current_request, current_reply, *this, allowed_origin)) {
+    write_reply();
+  } else if (at != state::closed && !reading) {
+    watch_input();  // parked by defer(), perhaps answered already
   }
 }
 
+// reading_head -> awaiting_answer, from inside the handler.
+std::weak_ptr<deferred_reply> connection::defer(std::chrono::milliseconds deadline, deadline_fn on_deadline_) {
+  at = state::awaiting_answer;
+  on_deadline = std::move(on_deadline_);
+  arm_timer(deadline);
+  return std::weak_ptr<deferred_reply>(shared_from_this());
+}
+
+// awaiting_answer -> writing_reply.
+void connection::answer(int32_t status, const std::string& content_type, const std::string& body) {
+  if (!waiting()) return;
+  on_deadline = nullptr;
+  finish(status, content_type, body, allowed_origin, current_reply);
+  write_reply();
+}
+
+// One gathered write; what the socket does not take at once follows asynchronously.
+void connection::write_reply() {
+  at = state::writing_reply;
+  timer.cancel();
+  serialize(current_reply, reply_ranges);
+  consume(reply_ranges, sent_early);
+  if (immediate_io) {
+    boost::system::error_code error;
+    const std::size_t sent = send_now(raw, reply_ranges, error);
+    if (error && error != boost::asio::error::would_block) {
+      retire();
+      return;
+    }
+    consume(reply_ranges, error ? 0 : sent);
+    if (reply_ranges.empty()) {
+      reply_written();
+      return;
+    }
+  }
+  if (!hand_to_service()) return;
+  boost::asio::async_write(socket, reply_ranges,
+                           [this, self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
+                             if (at != state::writing_reply) return;
+                             if (error) {
+                               retire();
+                             } else {
+                               reply_written();
+                             }
+                           });
+}
+
+// writing_reply -> draining, closed. Closing a socket that still holds unread bytes
+// resets the connection, and the client may lose the reply it was just sent. So when
+// bytes may still come, only the sending side is shut and what comes is dropped.
+void connection::reply_written() {
+  const bool may_send_more =
+      input == client_input::more || (input == client_input::nothing_more && bytes_waiting(raw) > 0);
+  if (may_send_more) {
+    drain();
+    return;
+  }
+  retire();  // closing a socket with nothing unread ends both directions gracefully
+}
+
+// writing_reply -> draining: until the client stops sending, or for a bounded time.
+void connection::drain() {
+  at = state::draining;
+  shutdown_now(raw, boost::asio::socket_base::shutdown_send);
+  arm_timer(drain_limit);
+  if (!reading) watch_input();
+}
+
+// any -> closed.
+void connection::retire() { registry.retire(shared_from_this()); }
+
 void connection::close() {
-  boost::system::error_code ignored;
-  socket.close(ignored);
+  if (at != state::closed) {
+    boost::system::error_code ignored;
+    if (socket.is_open()) {
+      socket.close(ignored);
+    } else {
+      close_now(raw);
+    }
+  }
+  at = state::closed;
   timer.cancel();
   on_deadline = nullptr;
 }
 
-void connection::begin_read(std::shared_ptr<connection> self) {
-  for (;;) {
-    boost::system::error_code error;
-    const std::size_t count = socket.read_some(boost::asio::buffer(read_buffer), error);
-    if (error == boost::asio::error::would_block) {
-      wait_for_bytes(std::move(self));
-      return;
-    }
-    if (!on_received(error, count, self)) return;
-  }
-}
+// ---- Completions ----
 
-void connection::wait_for_bytes(std::shared_ptr<connection> self) {
-  if (!head_timer_armed) {
-    head_timer_armed = true;
-    timer.expires_after(head_timeout);
-    timer.async_wait([this, self](const boost::system::error_code& error) { on_head_timeout(error, self); });
-  }
-  socket.async_read_some(boost::asio::buffer(read_buffer),
-                         [this, self = std::move(self)](const boost::system::error_code& error,
-                                                        std::size_t count) mutable {
-                           if (!on_received(error, count, self)) return;
-                           if (immediate_io) {
-                             begin_read(std::move(self));
-                           } else {
-                             wait_for_bytes(std::move(self));
-                           }
-                         });
-}
-
-// True when the head needs more bytes.
-bool connection::on_received(const boost::system::error_code& error, std::size_t count,
-                             std::shared_ptr<connection>& self) {
-  if (!socket.is_open()) return false;
+// False once the head has ended one way or another.
+bool connection::take_head_bytes(const boost::system::error_code& error, std::size_t count) {
+  if (at != state::reading_head) return false;
   if (error) {
-    if (error != boost::asio::error::operation_aborted) registry.retire(self);
+    // Gone before its head was complete: nothing to answer.
+    if (error != boost::asio::error::operation_aborted) retire();
     return false;
   }
   const char* first = read_buffer.data();
   const scan_outcome outcome = scan(scanner, current_request, first, first + count);
   if (outcome.result == scan_result::need_more) return true;
-  if (head_timer_armed) timer.cancel();
-  if (outcome.result == scan_result::complete) {
-    more_input = outcome.next != first + count || announces_body(current_request);
-    if (!dispatcher.dispatch(current_request, current_reply, *this, allowed_origin)) {
-      // Parked: the handler answers later. Meanwhile only a hang-up is looked for.
-      discard_input(std::move(self));
-      return false;
-    }
-  } else {
-    more_input = true;  // the rest of a bad head may still be on its way
-    current_reply = canned_reply(400);
+  if (outcome.result == scan_result::complete &&
+      (outcome.next != first + count || announces_body(current_request))) {
+    input = client_input::more;
   }
-  send_reply(std::move(self));
+  head_ended(outcome.result);
   return false;
 }
 
-std::weak_ptr<deferred_reply> connection::defer(std::chrono::milliseconds deadline, deadline_fn on_deadline_) {
-  at = phase::deferred;
-  on_deadline = std::move(on_deadline_);
-  timer.expires_after(deadline);
-  timer.async_wait([this, self = shared_from_this()](const boost::system::error_code& error) {
-    if (error || !waiting()) return;
-    deadline_fn late = std::move(on_deadline);
-    late(*this);
-    if (waiting()) registry.retire(self);  // the handler left it unanswered
-  });
-  return std::weak_ptr<deferred_reply>(shared_from_this());
-}
-
-void connection::answer(int32_t status, const std::string& content_type, const std::string& body) {
-  if (!waiting()) return;
-  timer.cancel();
-  on_deadline = nullptr;
-  finish(status, content_type, body, allowed_origin, current_reply);
-  send_reply(shared_from_this());
-}
-
-// One gathered write; what the socket does not take at once follows asynchronously.
-void connection::send_reply(std::shared_ptr<connection> self) {
-  at = phase::writing;
-  serialize(current_reply, reply_ranges);
-  if (immediate_io) {
-    boost::system::error_code error;
-    std::size_t sent = socket.write_some(reply_ranges, error);
-    if (error == boost::asio::error::would_block) {
-      sent = 0;
-    } else if (error || sent == boost::asio::buffer_size(reply_ranges)) {
-      on_sent(error, self);
-      return;
-    }
-    auto range = reply_ranges.begin();
-    while (sent >= range->size()) {
-      sent -= range->size();
-      ++range;
-    }
-    *range += sent;
-    reply_ranges.erase(reply_ranges.begin(), range);
+void connection::wait_for_head() {
+  if (!hand_to_service()) return;
+  if (!head_timer_armed) {
+    head_timer_armed = true;
+    arm_timer(head_timeout);
   }
-  boost::asio::async_write(socket, reply_ranges,
-                           [this, self = std::move(self)](const boost::system::error_code& error, std::size_t) {
-                             on_sent(error, self);
-                           });
-}
-
-// Closing a socket that still holds unread bytes resets the connection, and the client
-// may lose the reply it was just sent. So when bytes may follow the head, only the
-// sending side is shut; what still comes is read and dropped, for a bounded time.
-void connection::on_sent(const boost::system::error_code& error, const std::shared_ptr<connection>& self) {
-  if (!socket.is_open()) return;
-  if (error) {
-    if (error != boost::asio::error::operation_aborted) registry.retire(self);
-    return;
-  }
-  boost::system::error_code ignored;
-  if (!input_ended && (more_input || socket.available(ignored) > 0)) {
-    linger(self);
-    return;
-  }
-  socket.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
-  registry.retire(self);
-}
-
-void connection::linger(const std::shared_ptr<connection>& self) {
-  at = phase::lingering;
-  boost::system::error_code ignored;
-  socket.shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
-  timer.expires_after(linger_time);
-  timer.async_wait([this, self](const boost::system::error_code& error) {
-    if (!error && socket.is_open()) registry.retire(self);
-  });
-  if (!discarding) discard_input(self);
-}
-
-void connection::discard_input(std::shared_ptr<connection> self) {
-  discarding = true;
   socket.async_read_some(boost::asio::buffer(read_buffer),
-                         [this, self](const boost::system::error_code& error, std::size_t) mutable {
-                           on_discarded(error, std::move(self));
+                         [this, self = shared_from_this()](const boost::system::error_code& error, std::size_t count) {
+                           if (take_head_bytes(error, count)) read_head();
                          });
 }
 
-void connection::on_discarded(const boost::system::error_code& error, std::shared_ptr<connection> self) {
-  discarding = false;
-  if (!socket.is_open() || error == boost::asio::error::operation_aborted) return;
-  if (!error) {
-    more_input = true;
-    discard_input(std::move(self));
-    return;
-  }
-  // The client stopped sending, or is gone.
-  input_ended = true;
-  if (at == phase::deferred || at == phase::lingering) registry.retire(self);
+// After the head, what the client sends is never a request: it is read only to learn
+// whether the client still sends, stopped, or left, and then dropped.
+void connection::watch_input() {
+  if (!hand_to_service()) return;
+  reading = true;
+  socket.async_read_some(boost::asio::buffer(read_buffer),
+                         [this, self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
+                           reading = false;
+                           on_input(error);
+                         });
 }
 
-void connection::on_head_timeout(const boost::system::error_code& error, const std::shared_ptr<connection>& self) {
-  if (error || at != phase::head || !socket.is_open()) return;
-  registry.retire(self);
+void connection::on_input(const boost::system::error_code& error) {
+  if (at == state::closed || error == boost::asio::error::operation_aborted) return;
+  if (!error) {
+    if (input == client_input::nothing_more) input = client_input::more;
+    watch_input();
+    return;
+  }
+  if (error != boost::asio::error::eof) {
+    retire();  // reset: the client is gone, whatever it was waiting for
+    return;
+  }
+  input = client_input::ended;
+  switch (at) {
+    case state::awaiting_answer: client_stopped_sending(); break;
+    case state::draining: retire(); break;
+    default: break;  // the reply on its way ends the connection
+  }
+}
+
+void connection::on_timer() {
+  switch (at) {
+    case state::reading_head:
+    case state::draining:
+      retire();
+      break;
+    case state::awaiting_answer: {
+      if (!waiting()) {
+        retire();  // the client left
+        break;
+      }
+      deadline_fn late = std::move(on_deadline);
+      late(*this);
+      if (at == state::awaiting_answer) retire();  // the handler left it unanswered
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+// A completion from an earlier state's timer finds the state moved on and is ignored.
+void connection::arm_timer(std::chrono::milliseconds after) {
+  timer.expires_after(after);
+  timer.async_wait([this, self = shared_from_this(), armed_in = at](const boost::system::error_code& error) {
+    if (!error && at == armed_in) on_timer();
+  });
+}
+
+// ---- The client that stopped sending while its answer is awaited ----
+
+// The end of its input does not say whether the client only shut its sending side (as
+// HTTP/1.0 tools do once the request is out) and still reads, or closed its socket and
+// left. Only sending tells: a closed socket answers bytes with a reset. So the reply's
+// first bytes, the same whatever the answer, go out now; the reset, if any, comes back
+// before the answer is given away.
+void connection::client_stopped_sending() {
+  boost::system::error_code error;
+  const std::vector<boost::asio::const_buffer> start{boost::asio::buffer(kReplyStart.data(), kReplyStart.size())};
+  const std::size_t sent = send_now(raw, start, error);
+  if (error == boost::asio::error::would_block) return;  // not on an idle socket; the answer sends it all
+  if (error) {
+    retire();
+    return;
+  }
+  sent_early = sent;
+  if (client_gone()) {
+    retire();
+    return;
+  }
+  // Where the system reports the reset as an error on the socket, it ends the
+  // connection as soon as it comes; elsewhere it is found when the answer is due.
+  socket.async_wait(boost::asio::socket_base::wait_error,
+                    [this, self = shared_from_this()](const boost::system::error_code& error) {
+                      if (!error && at == state::awaiting_answer && client_gone()) retire();
+                    });
+}
+
+bool connection::waiting() const {
+  if (at != state::awaiting_answer) return false;
+  return !client_gone();
+}
+
+// Asked before an answer is taken for this client: has its socket answered the early
+// bytes with a reset? Some systems keep reporting the end of input on a read after the
+// reset and tell it only as the socket's error, others the other way round.
+bool connection::client_gone() const {
+  if (gone || sent_early == 0) return gone;
+  auto& s = const_cast<boost::asio::ip::tcp::socket&>(socket);
+  pending_error pending;
+  boost::system::error_code error;
+  s.get_option(pending, error);
+  if (!error && pending.value != 0) {
+    gone = true;
+    return gone;
+  }
+  char byte;
+  s.receive(boost::asio::buffer(&byte, 1), boost::asio::socket_base::message_peek, error);
+  gone = error && error != boost::asio::error::eof && error != boost::asio::error::would_block;
+  return gone;
 }
 
 }  // namespace server

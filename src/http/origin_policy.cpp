@@ -28,13 +28,17 @@ bool is_utf8(const std::string& text) {
   return true;
 }
 
-// Only a plain host name or IPv4 address may pass: what a splitter leaves in the host
-// beyond that ("evil.test#.suffix", "localhost?x") must not match by its ending.
+// A splitter stops the host at the first slash, so what it may leave inside one is
+// whatever a browser's parser would have cut elsewhere: user information ("@"), a
+// query or fragment ("?", "#"), the other slash ("\\"), escapes ("%") and blanks or
+// control bytes. Such a host ("evil.test#.suffix", "localhost?x") must not match by
+// its ending. Everything else a host name may hold passes, underscores included.
+// Bytes beyond ASCII are refused too: a browser sends a host in its ASCII form.
 bool is_plain_host(const std::string& host) {
   for (char c : host) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                    c == '.';
-    if (!ok) return false;
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7F) return false;
+    if (c == '@' || c == '?' || c == '#' || c == '\\' || c == '%' || c == '/') return false;
   }
   return true;
 }

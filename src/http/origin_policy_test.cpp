@@ -77,11 +77,19 @@ const OriginCase kCases[] = {
     {"http://www" + kSuffix1 + ".", false, ""},
     {"http://www" + kSuffix1 + ".evil.example", false, ""},
     {"http://WWW.TOVELGAMES.EXAMPLE", false, ""},
+    // Any name a host may hold, underscores and other marks included.
+    {"http://my_page" + kSuffix1, true, "http://my_page" + kSuffix1},
+    {"https://_a.b_c-d~e" + kSuffix2, true, "https://_a.b_c-d~e" + kSuffix2},
+    {"http://my_page" + kSuffix1 + ":8080", false, ""},
+    {"http://local_host", false, ""},
     // What a splitter leaves in the host must not pass on its ending.
     {"http://evil.example#" + kSuffix1, false, ""},
     {"http://evil.example?" + kSuffix1, false, ""},
     {"http://evil.example\\" + kSuffix1, false, ""},
     {"http://evil.example%2F" + kSuffix1, false, ""},
+    {"http://evil.example " + kSuffix1, false, ""},
+    {"http://evil.example\t" + kSuffix1, false, ""},
+    {"http://evil.example\x7F" + kSuffix1, false, ""},
     {"http://\xC3\xA9" + kSuffix1, false, ""},
 };
 

@@ -40,7 +40,7 @@ server::server(boost::asio::io_context& io, boost::asio::signal_set& stop_signal
     return;
   }
   acceptor.listen(boost::asio::socket_base::max_listen_connections);
-  accept_next();
+  start_accepting();
 }
 
 // Connections still open are closed too rather than left unserved until the process
@@ -66,33 +66,13 @@ uint16_t server::local_port() const {
   return error ? 0 : endpoint.port();
 }
 
-void server::accept_next() {
-  acceptor.async_accept(next_socket, [token = std::weak_ptr<server*>(alive)](const boost::system::error_code& error) {
-    if (auto live = token.lock()) (*live)->on_accepted(error);
+// The pending connection stays queued; try again once something may have been freed.
+void server::accept_later() {
+  accept_retry_timer.expires_after(limits.accept_retry_delay);
+  accept_retry_timer.async_wait([token = std::weak_ptr<server*>(alive)](const boost::system::error_code& timer_error) {
+    auto live = token.lock();
+    if (live && !timer_error && (*live)->acceptor.is_open()) (*live)->accept_next();
   });
-}
-
-void server::on_accepted(const boost::system::error_code& error) {
-  if (!acceptor.is_open()) return;
-
-  if (!error) {
-    if (registry.size() >= limits.max_connections) {
-      // Full: this one goes unanswered, the listener carries on.
-      boost::system::error_code ignored;
-      next_socket.close(ignored);
-    } else {
-      registry.admit(std::make_shared<connection>(std::move(next_socket), registry, dispatcher, limits));
-    }
-  } else if (is_resource_shortage(error)) {
-    // The pending connection stays queued; try again once something may have been freed.
-    accept_retry_timer.expires_after(limits.accept_retry_delay);
-    accept_retry_timer.async_wait([token = std::weak_ptr<server*>(alive)](const boost::system::error_code& timer_error) {
-      auto live = token.lock();
-      if (live && !timer_error && (*live)->acceptor.is_open()) (*live)->accept_next();
-    });
-    return;
-  }
-  accept_next();
 }
 
 bool is_resource_shortage(const boost::system::error_code& error) {

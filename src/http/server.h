@@ -39,8 +39,13 @@ class server {
   std::size_t connection_count() const { return registry.size(); }
 
  private:
+  // How connections are taken differs by system (the accept file of each).
+  void start_accepting();
   void accept_next();
-  void on_accepted(const boost::system::error_code& error);
+  void on_acceptable(const boost::system::error_code& error);
+  // After an accept failed for want of descriptors or memory.
+  void accept_later();
+  bool has_room() const { return registry.size() < limits.max_connections; }
 
   // The server's completions reach it only while this lives: the signal set outlives
   // every server, and a failed constructor or the destructor leaves completions queued.
@@ -48,7 +53,7 @@ class server {
   boost::asio::signal_set& stop_signals;
   boost::asio::ip::tcp::acceptor acceptor;
   connection_registry registry;
-  boost::asio::ip::tcp::socket next_socket;
+  boost::asio::ip::tcp::socket next_socket;  // where connections are accepted into, where that is how
   request_dispatcher dispatcher;
   server_limits limits;
   boost::asio::steady_timer accept_retry_timer;

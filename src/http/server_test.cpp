@@ -80,23 +80,26 @@ TEST(Server, DeferredAnswerComesLaterWithoutHoldingOthers) {
   }
 }
 
-// A parked request ends without an answer when its client hangs up or the server
-// stops; its slot is free at once, and a late answer goes nowhere.
+// A parked request ends without an answer when its client hangs up (closing, or
+// resetting, its socket) or the server stops; its slot is free at once, and a late
+// answer goes nowhere, so an event is never handed to a page that left.
 TEST(Server, DeferredRequestEndsWithItsClientOrTheServer) {
   later_deadline() = 60s;
-  for (bool stop_server : {false, true}) {
-    SCOPED_TRACE(stop_server ? "server stops" : "client hangs up");
+  enum class end { client_closes, client_resets, server_stops };
+  for (end how : {end::client_closes, end::client_resets, end::server_stops}) {
+    SCOPED_TRACE(static_cast<int>(how));
     parked_requests().clear();
     ServerHarness h;
     auto c = h.Connect();
     h.StartReading(c);
     h.Send(c, "GET /later HTTP/1.0\r\nOrigin: http://localhost\r\n\r\n");
     ASSERT_TRUE(h.RunUntil([&] { return parked_requests().size() == 1; }));
-    if (stop_server) {
+    if (how == end::server_stops) {
       h.srv->stop();
       ASSERT_TRUE(h.WaitForEnd(c));
       EXPECT_EQ(c->received, "");
     } else {
+      if (how == end::client_resets) c->socket.set_option(boost::asio::socket_base::linger(true, 0));
       c->socket.close();
     }
     EXPECT_TRUE(h.RunUntil([&] { return h.srv->connection_count() == 0; }));
@@ -104,6 +107,35 @@ TEST(Server, DeferredRequestEndsWithItsClientOrTheServer) {
     EXPECT_FALSE(parked && parked->waiting());
     if (parked) parked->answer(200, "text/plain", "too late");
     EXPECT_EQ(c->received, "");
+  }
+}
+
+// A client that shuts its sending side once the request is out (as HTTP/1.0 tools do)
+// still reads: it gets its whole answer, given later or at the deadline.
+TEST(Server, HalfClosedClientStillGetsItsAnswer) {
+  const std::string answered = "HTTP/1.0 200 OK\r\nContent-Length: 3\r\nContent-Type: text/plain\r\n"
+                               "Access-Control-Allow-Origin: http://localhost\r\n\r\nnow";
+  const std::string at_deadline = "HTTP/1.0 200 OK\r\nContent-Length: 4\r\nContent-Type: text/plain\r\n"
+                                  "Access-Control-Allow-Origin: http://localhost\r\n\r\nlate";
+  for (bool by_deadline : {false, true}) {
+    SCOPED_TRACE(by_deadline ? "deadline" : "answer");
+    later_deadline() = by_deadline ? 500ms : 60s;
+    parked_requests().clear();
+    ServerHarness h;
+    auto c = h.Connect();
+    h.StartReading(c);
+    h.Send(c, "GET /later HTTP/1.0\r\nOrigin: http://localhost\r\n\r\n");
+    c->socket.shutdown(boost::asio::ip::tcp::socket::shutdown_send);
+    ASSERT_TRUE(h.RunUntil([&] { return parked_requests().size() == 1; }));
+    h.RunFor(100ms);  // the server sees the end of the client's input
+    auto parked = parked_requests()[0].lock();
+    ASSERT_TRUE(parked && parked->waiting());
+    EXPECT_EQ(h.srv->connection_count(), 1u);
+    if (!by_deadline) parked->answer(200, "text/plain", "now");
+    ASSERT_TRUE(h.WaitForEnd(c));
+    EXPECT_EQ(c->received, by_deadline ? at_deadline : answered);
+    EXPECT_EQ(c->end_error, boost::asio::error::eof) << c->end_error.message();
+    EXPECT_TRUE(h.RunUntil([&] { return h.srv->connection_count() == 0; }));
   }
 }
 

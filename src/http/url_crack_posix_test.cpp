@@ -27,6 +27,7 @@ const CrackCase kCases[] = {
     {"http://[::1]", true, url_scheme::http, "[::1]", 80},
     {"http://[::1]:8080/", true, url_scheme::http, "[::1]", 8080},
     {"http://h?x#y", true, url_scheme::http, "h?x#y", 80},
+    {"http://my_page.example:8080", true, url_scheme::http, "my_page.example", 8080},
     {"http://h:65536", false, url_scheme::other, "", 0},
     {"http://h:-1", false, url_scheme::other, "", 0},
     {"http://h:80a", false, url_scheme::other, "", 0},

@@ -22,12 +22,22 @@ struct ParkedPoll {
 // gets its next event.
 std::deque<ParkedPoll> parked;
 std::atomic<bool> wakePending{false};
-// Polls in `parked`, and polls between their first look and their parking: counted
-// from before that look, so that an event posted after it wakes them.
-std::atomic<int> waitingPolls{0};
+// Entries in `parked`, plus polls between their first look and their parking. An entry
+// whose poll was answered at its deadline, or whose client left, counts until the next
+// sweep removes it: that costs at most one wake-up that finds nothing to do. While the
+// count is zero a post wakes nothing, so it must not be zero while a poll could miss
+// an event.
+//
+// Why no wake-up is lost: a poll raises the count before its first look at the queue,
+// and a post reads the count after it has added its event; the look and the adding
+// each hold the queue lock. If the look missed the event, the look had the lock first,
+// so the raised count is seen by the post, which then has this thread wake the parked
+// polls. That wake-up runs after the poll is parked, since the look and the parking
+// run in one go on this same thread. If the look saw the event, nothing need wake it.
+std::atomic<int> parkedOrLooking{0};
 
 std::deque<ParkedPoll>::iterator Leave(std::deque<ParkedPoll>::iterator it) {
-  --waitingPolls;
+  --parkedOrLooking;
   return parked.erase(it);
 }
 
@@ -48,9 +58,9 @@ void AnswerPoll(const std::string& queueName, http::server::deferred_reply& repl
 }  // namespace
 
 bool TakeOrPark(const std::string& queueName, http::server::reply_deferral& later, std::string& text) {
-  ++waitingPolls;
+  ++parkedOrLooking;
   if (std::unique_ptr<QueuedEvent> event = TakeEventFromQueue(queueName)) {
-    --waitingPolls;
+    --parkedOrLooking;
     text = EventText(*event);
     return true;
   }
@@ -77,7 +87,7 @@ void AnswerParkedPolls() {
 }
 
 void NotifyEventPosted() {
-  if (waitingPolls == 0 || wakePending.exchange(true)) return;
+  if (parkedOrLooking == 0 || wakePending.exchange(true)) return;
   boost::asio::post(ioService, [] {
     wakePending = false;
     WakeParkedPolls();

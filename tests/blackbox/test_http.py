@@ -300,5 +300,69 @@ class OwnHelper(unittest.TestCase):
         self.assertTrue(wait_until(lambda: not self.s.game_pids(), 15), "the game still runs")
 
 
+class HalfClosedPollsAndHostNames(unittest.TestCase):
+    """A client that shuts its sending side after the request, a page that leaves while
+    its poll waits, and host names that hold underscores."""
+
+    def setUp(self):
+        self.s = Session()
+        self.addCleanup(self.s.close)
+        self.helper = start_serving_helper(self.s)
+        self.assertTrue(wait_until(lambda: all(answers(p) for p in PORTS), 60, 0.2), self.helper.stderr())
+
+    def test_host_names_below_a_web_domain(self):
+        cases = [
+            ("http://my_page.tovelgames.example", ok(HANDSHAKE, "http://my_page.tovelgames.example")),
+            ("https://a_b.c_d.marbleplay.example", ok(HANDSHAKE, "https://a_b.c_d.marbleplay.example")),
+            ("http://my_page.tovelgames.example:8080", FORBIDDEN),
+            ("http://evil.example#.tovelgames.example", FORBIDDEN),
+            ("http://evil.example%2F.tovelgames.example", FORBIDDEN),
+        ]
+        for origin, reply in cases:
+            with self.subTest(origin=origin):
+                self.assertEqual(exchange(PORTS[0], request("/handshake", origin=origin)), reply)
+
+    def half_closed_poll(self, path):
+        with connect(PORTS[1]) as sock:
+            sock.sendall(request(path))
+            sock.shutdown(socket.SHUT_WR)
+            return read_to_end(sock)
+
+    def test_half_closed_poll_is_answered_and_a_page_that_left_takes_nothing(self):
+        started = time.monotonic()
+        self.assertEqual(self.half_closed_poll("/half"), ok(b"null"))
+        self.assertGreaterEqual(time.monotonic() - started, 0.9)
+        self.assertEqual(exchange(PORTS[0], request("/left")), ok(b"null"))
+
+        script = os.path.join(self.s.dir, "script.txt")
+        with open(script, "w") as f:
+            f.write("wait-client\nsleep 2500\nframe Ping one\nsleep 120000\n")
+        self.s.start_game(extra_env={"TOVEL3_DEMO_SCRIPT": script})
+        self.assertTrue(self.helper.wait_for("PostEventToQueue: Posting event StateChanged\n", 30),
+                        self.helper.stderr())
+        ready_at = time.monotonic()  # Ping follows about 2.5 s later
+        ready = ok(b"MARBLE-GAME\tStateChanged\tREADY" + b"\t" * 8)
+        self.assertEqual(self.half_closed_poll("/half"), ready)
+        self.assertEqual(exchange(PORTS[0], request("/left")), ready)
+
+        # A page polls /left and leaves half a second before Ping, while its poll would
+        # still wait; a half-closed client's poll of /half waits when Ping comes.
+        def leave():
+            time.sleep(max(0.0, ready_at + 1.7 - time.monotonic()))
+            with connect(PORTS[0]) as sock:
+                sock.sendall(request("/left"))
+                time.sleep(0.3)
+        leaver = threading.Thread(target=leave)
+        leaver.start()
+        try:
+            time.sleep(max(0.0, ready_at + 2.1 - time.monotonic()))
+            ping = ok(b"MARBLE-GAME\tPing\tone" + b"\t" * 8)
+            self.assertEqual(self.half_closed_poll("/half"), ping)
+        finally:
+            leaver.join()
+        self.assertIn("WebGetRequestHandler: Polling queue left\n", self.helper.stderr())
+        # The page that left took nothing with it.
+        self.assertEqual(exchange(PORTS[0], request("/left")), ping)
+
 if __name__ == "__main__":
     unittest.main()

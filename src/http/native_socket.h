@@ -1,0 +1,28 @@
+// Plain calls on a socket that never wait. A connection tries its read and its write
+// with them first and hands the socket to the I/O service only when it has to wait,
+// so a request answered at once costs no registration with the service.
+#pragma once
+#include <cstddef>
+#include <vector>
+
+#include <boost/asio/buffer.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/system/error_code.hpp>
+
+namespace http {
+namespace server {
+
+using native_socket = boost::asio::ip::tcp::socket::native_handle_type;
+
+// What has arrived, at most size bytes; would_block when nothing has, eof at the end.
+std::size_t receive_now(native_socket s, char* data, std::size_t size, boost::system::error_code& error);
+// As much of the ranges as the socket takes; would_block when it takes nothing.
+std::size_t send_now(native_socket s, const std::vector<boost::asio::const_buffer>& ranges,
+                     boost::system::error_code& error);
+// Bytes received and not yet read.
+std::size_t bytes_waiting(native_socket s);
+void shutdown_now(native_socket s, boost::asio::socket_base::shutdown_type what);
+void close_now(native_socket s);
+
+}  // namespace server
+}  // namespace http
