@@ -49,9 +49,8 @@ export const HELPER_PORTS = Object.freeze([4219, 5219, 6219, 7219]);
 /**
  * Why a call failed: a state the client can be in, or one of
  * - `bad-reply`: a poll's reply that is not an event;
- * - `poll-failed`: a poll came back with an error;
  * - `callback`: a callback or listener of the page threw or rejected.
- * @typedef {ClientState|'bad-reply'|'poll-failed'|'callback'} HelperErrorCode
+ * @typedef {ClientState|'bad-reply'|'callback'} HelperErrorCode
  */
 
 /**
@@ -204,17 +203,13 @@ async function localNetworkPermission() {
 }
 
 /**
- * @typedef {{kind: 'ok'|'refused'|'nothing', appId?: string, helperVersion?: string}} Seen
- */
-
-/**
  * One look at one port. CORS first: only an allowed page can read the handshake. When
  * that fails, an opaque no-cors request tells "something answered, but not to us" from
  * "nothing is reachable" (a refused origin gets 403 without the header that would let
  * the page read it).
  * @param {string} base
  * @param {AbortSignal|undefined} signal
- * @returns {Promise<Seen>}
+ * @returns {Promise<{kind: 'ok'|'refused'|'nothing', appId?: string, helperVersion?: string}>}
  */
 async function probe(base, signal) {
   try {
@@ -248,19 +243,9 @@ async function answers(url, method, signal) {
 }
 
 /**
- * @typedef {object} SearchArgs
- * @property {string} appId
- * @property {readonly number[]} ports
- * @property {string} host
- * @property {AbortSignal} [signal]
- * @property {() => void} onPending
- * @property {boolean} quiet
- */
-
-/**
  * Looks for the helper once on every port, in order; the first that answers with the
  * expected app id wins. Quiet mode sends one request per silent port, no follow-up.
- * @param {SearchArgs} args
+ * @param {{appId: string, ports: readonly number[], host: string, signal?: AbortSignal, onPending: () => void, quiet: boolean}} args
  * @returns {Promise<ClientStatus>}
  */
 async function search({ appId, ports, host, signal, onPending, quiet }) {
@@ -274,7 +259,7 @@ async function search({ appId, ports, host, signal, onPending, quiet }) {
     const slow = setTimeout(() => {
       if (permission && permission.state === 'prompt') onPending();
     }, 2500);
-    /** @type {Seen} */
+    /** @type {Awaited<ReturnType<typeof probe>>} */
     let seen;
     try {
       // Quiet: one opaque request per port, and a full look only where something answers.
@@ -387,12 +372,7 @@ export async function findHelper({ appId, ports = HELPER_PORTS, host = '127.0.0.
 
 /**
  * @template T
- * @typedef {{promise: Promise<T>, resolve: (value: T) => void, reject: (reason: unknown) => void}} Deferred
- */
-
-/**
- * @template T
- * @returns {Deferred<T>}
+ * @returns {{promise: Promise<T>, resolve: (value: T) => void, reject: (reason: unknown) => void}}
  */
 function deferred() {
   /** @type {(value: T) => void} */
@@ -435,9 +415,9 @@ export class HelperClient extends EventTarget {
   #running = null;
   /** Whether the page's last word was start() rather than stop(). */
   #wanted = false;
-  /** @type {Set<Deferred<ClientStatus>>} */
+  /** @type {Set<ReturnType<typeof deferred<ClientStatus>>>} */
   #waitingUp = new Set();
-  /** @type {Set<Deferred<ClientStatus>>} */
+  /** @type {Set<ReturnType<typeof deferred<ClientStatus>>>} */
   #waitingSubscribed = new Set();
   /** Listeners of the page, wrapped so that what they throw reaches onError. */
   /** @type {WeakMap<object, EventListener>} */
@@ -530,13 +510,13 @@ export class HelperClient extends EventTarget {
 
   /**
    * @param {boolean} already
-   * @param {Set<Deferred<ClientStatus>>} waiting
+   * @param {Set<ReturnType<typeof deferred<ClientStatus>>>} waiting
    * @returns {Promise<ClientStatus>}
    */
   #when(already, waiting) {
     if (this.#status.state === 'stopped') return Promise.reject(stoppedError());
     if (already) return Promise.resolve(this.#status);
-    /** @type {Deferred<ClientStatus>} */
+    /** @type {ReturnType<typeof deferred<ClientStatus>>} */
     const d = deferred();
     waiting.add(d);
     return d.promise;
@@ -560,7 +540,7 @@ export class HelperClient extends EventTarget {
     if (this.#status.state === 'stopped') throw stoppedError();
     /** @type {HelperEvent[]} */
     const buffered = [];
-    /** @type {Deferred<IteratorResult<HelperEvent>>|null} */
+    /** @type {ReturnType<typeof deferred<IteratorResult<HelperEvent>>>|null} */
     let waiting = null;
     let ended = false;
     /** @param {IteratorResult<HelperEvent>} result */
@@ -708,7 +688,7 @@ export class HelperClient extends EventTarget {
   }
 
   /**
-   * @param {Set<Deferred<ClientStatus>>} waiting
+   * @param {Set<ReturnType<typeof deferred<ClientStatus>>>} waiting
    * @param {ClientStatus|HelperError} outcome
    */
   #settle(waiting, outcome) {
