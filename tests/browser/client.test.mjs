@@ -7,7 +7,7 @@
 import assert from 'node:assert/strict';
 import { after, before, describe, it } from 'node:test';
 import { APP_ID, event, eventText, launchBrowser, sleep, startFakeHelper, startPageServer } from './harness.mjs';
-import { HelperClient, HelperError } from '../../page/client/webhelper-client.js';
+import { HelperClient, HelperError, describeState } from '../../page/client/webhelper-client.js';
 
 const READY = eventText('StateChanged', 'READY');
 
@@ -353,7 +353,7 @@ describe('the page client', () => {
   });
 });
 
-describe('options the client refuses at construction', () => {
+describe('the client without a browser: options it refuses, its sentences', () => {
   const cases = [
     { options: {}, error: TypeError, message: /appId is required/ },
     { options: { appId: '' }, error: TypeError, message: /appId is required/ },
@@ -375,6 +375,13 @@ describe('options the client refuses at construction', () => {
       assert.throws(() => new HelperClient(c.options), (e) => e instanceof c.error && c.message.test(e.message));
     });
   }
+
+  it('has a sentence for every state, not the bare word', () => {
+    const states = ['searching', 'connected', 'subscribed', 'not-running', 'permission-pending', 'permission-denied',
+      'origin-refused', 'wrong-app', 'stopped'];
+    for (const state of states.filter((s) => s !== 'stopped')) assert.match(describeState(state), / /, state);
+    assert.equal(new Set(states.map(describeState)).size, states.length);
+  });
 
   it('accepts names that only look like the reserved ones', () => {
     for (const queue of ['Handshake', 'killgame2', 'a/favicon.ico']) assert.equal(new HelperClient({ appId: APP_ID, queue }).queue, queue);

@@ -113,6 +113,9 @@ describe('a page while the helper comes and goes', () => {
     assert.equal(await Promise.race([helper.exited, sleep(30000 * SLOW).then(() => 'still running')]), 0, helper.stderr());
     await closeOther();
     closeOther = null;
+    // Gone for the page too before the next helper comes: a helper started at once may
+    // meet the last poll of the page still on its way, and the page would stay subscribed.
+    await waitForState({ state: 'not-running' }, 20000 * SLOW);
   });
 
   it('finds a new helper again, and tells "no game" from "ended"', async () => {
