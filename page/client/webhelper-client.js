@@ -96,7 +96,7 @@ const MESSAGES = {
   'permission-denied': "the browser blocks this page from the local network (the 'local network access' permission)",
   'origin-refused': "the helper answered but refuses this page's origin",
   'wrong-app': 'a helper answered, but for another game',
-  'stopped': 'stopped',
+  'stopped': 'the client is stopped',
 };
 
 /**
