@@ -134,10 +134,11 @@ describe('a page while the helper comes and goes', () => {
     const states = (await seen()).statuses.map((s) => s.state + (s.port ? `:${s.port}` : ''));
     // Two helpers, each met once: no spurious reconnection in between.
     assert.equal(states.filter((s) => s.startsWith('connected:')).length, 2, states.join(' '));
-    // Each connection told the page when its queue existed, and why the one before ended.
+    // Each connection told the page when its queue existed, and the page learnt why the
+    // first one ended (the second may still be polling a helper that just exited).
     assert.equal(states.filter((s) => s.startsWith('subscribed:')).length, 2, states.join(' '));
     const lost = (await seen()).statuses.filter((s) => s.state === 'searching' && s.reason);
-    assert.ok(lost.length >= 2 && lost.every((s) => /poll/.test(s.reason)), JSON.stringify(lost));
+    assert.ok(lost.length >= 1 && lost.every((s) => /^a poll failed: /.test(s.reason)), JSON.stringify(lost));
     assert.equal(states.find((s) => s !== 'searching' && s !== 'not-running'), `wrong-app:${PORTS[0]}`);
     assert.deepEqual((await seen()).errors, []);
     await page.evaluate(() => window.client.stop());
