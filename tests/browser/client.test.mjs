@@ -6,7 +6,7 @@
 // module loads as well.
 import assert from 'node:assert/strict';
 import { after, before, describe, it } from 'node:test';
-import { APP_ID, event, eventText, launchBrowser, sleep, startFakeHelper, startPageServer } from './harness.mjs';
+import { APP_ID, event, eventText, launchBrowser, sleep, startFakeHelper, startPageServer, waitUntil } from './harness.mjs';
 import { HelperClient, HelperError, describeState } from '../../page/client/webhelper-client.js';
 
 const READY = eventText('StateChanged', 'READY');
@@ -94,6 +94,9 @@ describe('the page client', () => {
     }, [String(CLIENT), fake.port]);
     await page.evaluate(() => window.clients.restart.stop());
     const stoppedAt = Date.now();
+    // Once the helper has seen the poll go: an event it took for a poll already cut off is
+    // lost in any case.
+    assert.ok(await waitUntil(() => !fake.polling('restart'), 5000));
     fake.push('restart', eventText('Round', '1'));
     await sleep(1500);
     assert.deepEqual(fake.since(stoppedAt), [], 'requests while stopped');
@@ -134,8 +137,7 @@ describe('the page client', () => {
     // Three seconds each; a client without back-off sent hundreds of requests in that time.
     const cases = [
       { name: 'poll answered 404', behave: (req) => (req.url.endsWith('/p404') ? { status: 404, body: '' } : undefined), queue: 'p404', max: 10 },
-      // Chromium sends a GET again, once, when its connection is cut before an answer.
-      { name: 'poll cut off', behave: (req) => (req.url.endsWith('/pdrop') ? 'drop' : undefined), queue: 'pdrop', max: 15 },
+      { name: 'poll cut off', behave: (req) => (req.url.endsWith('/pdrop') ? 'drop' : undefined), queue: 'pdrop', max: 10 },
       { name: 'reply that is not an event', behave: (req) => (req.url.endsWith('/pjson') ? { status: 200, body: '{"app_id": "x"}' } : undefined), queue: 'pjson', max: 7, errors: 'HelperError bad-reply' },
       { name: '"null" at once', behave: (req) => (req.url.endsWith('/pnull') ? { status: 200, body: 'null' } : undefined), queue: 'pnull', max: 10 },
       { name: 'without AbortSignal.any and .timeout', queue: 'pold', old: true, max: 6 },
@@ -143,12 +145,13 @@ describe('the page client', () => {
     for (const c of cases) {
       fake.behave = c.behave || (() => undefined);
       const page = await open(c.old ? () => { delete AbortSignal.any; delete AbortSignal.timeout; } : undefined);
-      const t0 = Date.now();
+      // What the page sent (Chromium may send a cut request again on its own).
+      let sent = 0;
+      page.on('request', (r) => { if (new URL(r.url()).port === String(fake.port)) sent += 1; });
       await page.evaluate(([CLIENT, port, queue]) => eval(CLIENT)([queue, port, {}]).start(), [String(CLIENT), fake.port, c.queue]);
       await sleep(3000);
       await page.evaluate((q) => window.clients[q].stop(), c.queue);
       const rec = await page.evaluate((q) => window.rec[q], c.queue);
-      const sent = fake.since(t0).length;
       assert.ok(sent <= c.max, `${c.name}: ${sent} requests in 3 s`);
       assert.ok(rec.statuses.length <= 8, `${c.name}: ${rec.statuses.join(' ')}`);
       if (c.errors) assert.ok(rec.errors.length >= 1 && rec.errors.length <= 4 && rec.errors.every((e) => e === c.errors), `${c.name}: ${rec.errors}`);

@@ -317,6 +317,8 @@ export async function startFakeHelper({ port = 0, holdMs = 1000, kills = [] } = 
       queues.get(queue).push(...texts);
       waiting.get(queue)?.();
     },
+    /** Whether a poll of `queue` is waiting for an event. */
+    polling: (queue) => waiting.has(queue),
     /** Requests since `t` (Date.now()), GETs of the handshake and polls alike. */
     since: (t) => fake.requests.filter((r) => r.at >= t),
     close: () => new Promise((resolve) => { server.closeAllConnections(); server.close(resolve); }),
