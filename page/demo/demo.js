@@ -6,13 +6,20 @@ const APP_ID = new URLSearchParams(location.search).get('app') || 'MARBLE-GAME';
 
 const SENTENCES = {
   'searching': 'Looking for the helper…',
-  'connected': 'Connected to the helper. Events of the game appear below as they happen.',
+  'connected': 'The helper answers; subscribing to its events…',
+  'subscribed': 'Connected to the helper. Events of the game appear below as they happen.',
   'not-running': 'The helper is not running: start the game (or scripts/demo.sh); this page finds it by itself.',
   'permission-pending': 'The browser is asking whether this page may reach programs on this computer: answer its prompt.',
-  'permission-denied': "The browser does not let this page reach programs on this computer. Allow 'local network access' for this site in the browser's site settings, then reload.",
+  'permission-denied': "The browser does not let this page reach programs on this computer. Allow 'local network access' for this site in the browser's site settings; this page goes on by itself, no reload needed.",
   'origin-refused': 'The helper is running but refuses this page: open the page from 127.0.0.1 or localhost, or from the game\'s own web site.',
   'wrong-app': 'A helper is running, but for another game.',
   'stopped': 'Stopped.',
+};
+
+const KILLED = {
+  'ended': 'The helper ended the game.',
+  'no-game': 'No game is running.',
+  'unknown': 'The helper answers, but whether the game got the request cannot be told: try again.',
 };
 
 const $ = (id) => document.getElementById(id);
@@ -21,19 +28,24 @@ let count = 0;
 function showStatus(status) {
   const box = $('status');
   box.dataset.state = status.state;
-  box.className = ['searching', 'connected', 'stopped'].includes(status.state) ? '' : 'problem';
+  box.className = ['searching', 'connected', 'subscribed', 'stopped'].includes(status.state) ? '' : 'problem';
   let text = SENTENCES[status.state] || describeState(status.state);
   if (status.state === 'wrong-app') text += ` (it says "${status.appId}", this page expects "${APP_ID}")`;
   box.textContent = text;
   $('port').textContent = status.port ?? '–';
   $('app-id').textContent = status.appId ?? '–';
   $('helper-version').textContent = status.helperVersion ?? '–';
+  // While the client waits between two looks, the user may ask for one now.
+  $('search').hidden = !['not-running', 'permission-denied', 'origin-refused', 'wrong-app'].includes(status.state);
 }
 
 function showEvent(event) {
   const row = document.createElement('tr');
   if (event.state) row.className = 'state';
-  const params = event.params.filter((p) => p !== '').join(' ');
+  // A word of the game held a tab: the fields are shown as the helper sent them.
+  const params = event.raw
+    ? `${event.raw.split('\t').slice(2).join(' ').trim()} (fields in doubt)`
+    : event.params.filter((p) => p !== '').join(' ');
   for (const text of [++count, new Date().toLocaleTimeString(), event.eventName, params]) {
     const cell = document.createElement('td');
     cell.textContent = String(text);
@@ -42,19 +54,25 @@ function showEvent(event) {
   $('events').prepend(row);
 }
 
-const client = new HelperClient({ appId: APP_ID, onEvent: showEvent, onStatus: showStatus });
+const client = new HelperClient({ appId: APP_ID });
+client.addEventListener('status', (e) => showStatus(e.detail));
+client.addEventListener('event', (e) => showEvent(e.detail));
+client.addEventListener('lost', (e) => {
+  $('lost').textContent = `The helper dropped ${e.detail} events of this page: the list below misses some.`;
+});
 $('queue').textContent = client.queue;
 
 $('kill').addEventListener('click', async () => {
   const out = $('kill-result');
   out.textContent = 'Ending the game…';
   try {
-    const result = await client.killGame();
-    out.textContent = result === 'ended' ? 'The helper ended the game.' : 'The helper knows no game to end.';
+    out.textContent = KILLED[await client.killGame()];
   } catch (e) {
     out.textContent = `Could not reach the helper: ${SENTENCES[e.code] || e.message}`;
   }
 });
+
+$('search').addEventListener('click', () => client.searchNow());
 
 client.start();
 // For tests and curious readers: the client of this page.

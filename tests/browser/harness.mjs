@@ -257,3 +257,72 @@ export async function assertPortsFree() {
 export function event(eventName, ...params) {
   return { gameId: APP_ID, eventName, params: [...params, ...Array(8 - params.length).fill('')] };
 }
+
+/** The text of one event as the helper answers a poll: ten fields, each followed by a tab. */
+export function eventText(eventName, ...params) {
+  return [APP_ID, eventName, ...params, ...Array(8 - params.length).fill('')].map((f) => `${f}\t`).join('');
+}
+
+/**
+ * A stand-in for the helper, for what the real one cannot be made to do on demand: it
+ * answers the handshake, holds each poll up to `holdMs` for an event of that queue
+ * (`push`), and answers /killgame as told. `behave(req)` may take over a request:
+ * return a reply { status, body } or 'drop' (the connection is cut), or nothing.
+ * Every request is kept in `requests` ({ method, path, at }).
+ */
+export async function startFakeHelper({ port = 0, holdMs = 1000, kills = [] } = {}) {
+  const queues = new Map();
+  const waiting = new Map();
+  const fake = { requests: [], kills: [...kills], behave: () => undefined };
+  const reply = (req, res, status, body) => {
+    const headers = { 'Content-Type': 'text/plain' };
+    if (status === 200) headers['Access-Control-Allow-Origin'] = req.headers.origin || '';
+    res.writeHead(status, headers);
+    res.end(body);
+  };
+  const server = http.createServer((req, res) => {
+    const name = req.url.slice(req.url.lastIndexOf('/') + 1);
+    fake.requests.push({ method: req.method, path: req.url, at: Date.now() });
+    const own = fake.behave(req);
+    if (own === 'drop') return req.socket.destroy();
+    if (own) return reply(req, res, own.status, own.body);
+    if (name === 'handshake') return reply(req, res, 200, `{"app_id": "${APP_ID}","helper_version": "1.6.1"}`);
+    if (name === 'killgame') {
+      const kill = fake.kills.shift() ?? 404;
+      return kill === 'drop' ? req.socket.destroy() : reply(req, res, kill, '');
+    }
+    const answer = () => {
+      clearTimeout(timer);
+      waiting.delete(name);
+      const pending = queues.get(name) || [];
+      reply(req, res, 200, pending.length ? pending.shift() : 'null');
+    };
+    const timer = setTimeout(answer, holdMs);
+    // A poll the page gave up takes no event with it.
+    res.on('close', () => {
+      if (res.writableEnded) return;
+      clearTimeout(timer);
+      if (waiting.get(name) === answer) waiting.delete(name);
+    });
+    if (queues.get(name)?.length) answer();
+    else waiting.set(name, answer);
+  });
+  await new Promise((resolve, reject) => {
+    server.once('error', reject);
+    server.listen(port, '127.0.0.1', resolve);
+  });
+  return Object.assign(fake, {
+    port: server.address().port,
+    /** Queues event texts for `queue`; a waiting poll gets the first at once. */
+    push(queue, ...texts) {
+      if (!queues.has(queue)) queues.set(queue, []);
+      queues.get(queue).push(...texts);
+      waiting.get(queue)?.();
+    },
+    /** Whether a poll of `queue` is waiting for an event. */
+    polling: (queue) => waiting.has(queue),
+    /** Requests since `t` (Date.now()), GETs of the handshake and polls alike. */
+    since: (t) => fake.requests.filter((r) => r.at >= t),
+    close: () => new Promise((resolve) => { server.closeAllConnections(); server.close(resolve); }),
+  });
+}

@@ -56,8 +56,10 @@ describe('a page on a public site (Local Network Access)', () => {
 
     // The user allows it later: the open pages find the helper without a reload.
     await page.context().grantPermissions(['local-network-access'], { origin: site.origin });
-    await page.waitForFunction(() => window.client.status.state === 'connected', null, { timeout: 20000 * SLOW });
-    await demo.waitForSelector('#status[data-state="connected"]', { timeout: 20000 * SLOW });
+    await page.waitForFunction(() => window.client.status.state === 'subscribed', null, { timeout: 20000 * SLOW });
+    await demo.waitForSelector('#status[data-state="subscribed"]', { timeout: 20000 * SLOW });
+    // No reload, as the demo page says.
+    assert.match(await demo.textContent('#status'), /^Connected to the helper/);
     await page.evaluate(() => window.client.stop());
     await page.context().close();
   });
@@ -67,9 +69,9 @@ describe('a page on a public site (Local Network Access)', () => {
     await page.goto(`${site.origin}/pages/client.html`);
     await page.waitForFunction(() => window.ready);
     const queue = await page.evaluate(() => window.startClient());
-    await page.waitForFunction(() => window.client.status.state === 'connected', null, { timeout: 20000 * SLOW });
-    assert.deepEqual(await page.evaluate(() => window.client.status), { state: 'connected', port: PORTS[0], appId: APP_ID, helperVersion: '1.6.1' });
-    assert.ok(await waitUntil(() => helper.stderr().includes(`Polling queue ${queue}\n`), 10000 * SLOW), helper.stderr());
+    const status = await page.evaluate(() => window.client.whenSubscribed());
+    assert.deepEqual(status, { state: 'subscribed', port: PORTS[0], appId: APP_ID, helperVersion: '1.6.1' });
+    assert.ok(helper.stderr().includes(`Polling queue ${queue}\n`), helper.stderr());
 
     world.startGame(world.script('wait-client\nframe MatchStarted arena_7 4 players\n'));
     const started = await waitUntil(() => page.evaluate(() => window.seen.events.length >= 2), 20000 * SLOW);

@@ -2,7 +2,8 @@
 // and backs off instead of filling the console; a program of another game on the first
 // port is reported as such and passed over; the helper on another port is found; "no
 // game known" is told from "ended"; after the game crashes and the helper ends, a new
-// helper is found again (on whichever port answers first) and its events arrive, each once and in order.
+// helper is found again (on whichever port answers first), the page learns when it is
+// subscribed to it, and its events arrive, each once and in order.
 import assert from 'node:assert/strict';
 import http from 'node:http';
 import { after, before, describe, it } from 'node:test';
@@ -37,13 +38,23 @@ describe('a page while the helper comes and goes', () => {
     assert.ok(reached, `not ${JSON.stringify(want)}: ${JSON.stringify((await seen()).statuses)}\n${helper ? helper.stderr() : ''}`);
   };
 
-  // Starts a helper in test mode, waits until the page polls it, then starts a game
-  // that sends Round n; returns both.
+  // Waits, as a page would, until the client says its queue exists in the helper; the
+  // helper's log agrees.
+  async function waitForSubscribed(helper) {
+    const state = await page.evaluate((ms) => Promise.race([
+      window.client.whenSubscribed().then((s) => s.state),
+      new Promise((resolve) => setTimeout(() => resolve(`still ${window.client.status.state}`), ms)),
+    ]), 40000 * SLOW);
+    assert.equal(state, 'subscribed', helper.stderr());
+    const queue = await page.evaluate(() => window.client.queue);
+    assert.ok(helper.stderr().includes(`Polling queue ${queue}\n`), helper.stderr());
+  }
+
+  // Starts a helper in test mode, waits until the page is subscribed to it, then starts
+  // a game that sends Round n; returns both.
   async function helperWithGame(n) {
     const helper = world.startHelper({ testMode: true });
-    await waitForState({ state: 'connected' }, 40000 * SLOW, helper);
-    const { queue } = await page.evaluate(() => window.client);
-    assert.ok(await waitUntil(() => helper.stderr().includes(`Polling queue ${queue}\n`), 10000 * SLOW), helper.stderr());
+    await waitForSubscribed(helper);
     const game = world.startGame(world.script(`wait-client\nframe Round ${n}\n`));
     return { helper, game };
   }
@@ -92,7 +103,7 @@ describe('a page while the helper comes and goes', () => {
     await waitForEvents(2);
     // Whichever of the other ports the search met first while the helper opened them.
     const { port, ...rest } = await state();
-    assert.deepEqual(rest, { state: 'connected', appId: APP_ID, helperVersion: '1.6.1' });
+    assert.deepEqual(rest, { state: 'subscribed', appId: APP_ID, helperVersion: '1.6.1' });
     assert.ok(PORTS.slice(1).includes(port), `port ${port}`);
 
     // The game crashes; the helper says so and ends in order.
@@ -102,16 +113,17 @@ describe('a page while the helper comes and goes', () => {
     assert.equal(await Promise.race([helper.exited, sleep(30000 * SLOW).then(() => 'still running')]), 0, helper.stderr());
     await closeOther();
     closeOther = null;
+    // Gone for the page too before the next helper comes: a helper started at once may
+    // meet the last poll of the page still on its way, and the page would stay subscribed.
+    await waitForState({ state: 'not-running' }, 20000 * SLOW);
   });
 
   it('finds a new helper again, and tells "no game" from "ended"', async () => {
     const helper = world.startHelper({ testMode: true });
     // Any of the four ports: a search can meet the helper while it opens them.
-    await waitForState({ state: 'connected' }, 40000 * SLOW, helper);
+    await waitForSubscribed(helper);
     // A test-mode helper knows no game until one connects.
     assert.equal(await page.evaluate(() => window.client.killGame()), 'no-game');
-    const { queue } = await page.evaluate(() => window.client);
-    assert.ok(await waitUntil(() => helper.stderr().includes(`Polling queue ${queue}\n`), 10000 * SLOW), helper.stderr());
     world.startGame(world.script('wait-client\nframe Round 2\n'));
     await waitForEvents(5);
     assert.equal(await page.evaluate(() => window.client.killGame()), 'ended');
@@ -122,6 +134,11 @@ describe('a page while the helper comes and goes', () => {
     const states = (await seen()).statuses.map((s) => s.state + (s.port ? `:${s.port}` : ''));
     // Two helpers, each met once: no spurious reconnection in between.
     assert.equal(states.filter((s) => s.startsWith('connected:')).length, 2, states.join(' '));
+    // Each connection told the page when its queue existed, and the page learnt why the
+    // first one ended (the second may still be polling a helper that just exited).
+    assert.equal(states.filter((s) => s.startsWith('subscribed:')).length, 2, states.join(' '));
+    const lost = (await seen()).statuses.filter((s) => s.state === 'searching' && s.reason);
+    assert.ok(lost.length >= 1 && lost.every((s) => /^a poll failed: /.test(s.reason)), JSON.stringify(lost));
     assert.equal(states.find((s) => s !== 'searching' && s !== 'not-running'), `wrong-app:${PORTS[0]}`);
     assert.deepEqual((await seen()).errors, []);
     await page.evaluate(() => window.client.stop());
