@@ -51,6 +51,7 @@ class Thread {
  public:
   bool Start(ThreadProc proc, void* arg);
   void Join();  // waits without a time-out; nothing to do when never started
+  void Detach();  // lets the thread end on its own; nothing to do when never started
   bool Started() const { return native_ != 0; }
 
  private:

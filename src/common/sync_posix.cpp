@@ -103,6 +103,12 @@ void Thread::Join() {
   native_ = 0;
 }
 
+void Thread::Detach() {
+  if (!native_) return;
+  pthread_detach(static_cast<pthread_t>(native_));
+  native_ = 0;
+}
+
 void SleepMs(uint32_t ms) {
   timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
   while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {

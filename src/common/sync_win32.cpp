@@ -71,6 +71,12 @@ void Thread::Join() {
   native_ = 0;
 }
 
+void Thread::Detach() {
+  if (!native_) return;
+  CloseHandle(reinterpret_cast<HANDLE>(native_));
+  native_ = 0;
+}
+
 void SleepMs(uint32_t ms) { Sleep(ms); }
 
 uint32_t CurrentProcessId() { return GetCurrentProcessId(); }

@@ -215,7 +215,12 @@ int RunDemoGame(const DemoProcess& self) {
   const long left = lifetime && *lifetime ? atol(lifetime) : -1;
   exitRequested.Wait(left >= 0 ? static_cast<uint32_t>(left) : kWaitForever);
   Record("{\"event\":\"exit\",\"pid\":" + std::to_string(self.pid) + "}");
-  // A player that is done is joined; one still blocked on the pipe ends with the process.
-  if (player->Done()) playing.Join();
+  // A player that is done is joined; one still blocked on the pipe ends with the
+  // process. It may finish just after the look, so it is let go rather than left
+  // unjoined.
+  if (player->Done())
+    playing.Join();
+  else
+    playing.Detach();
   return 0;
 }
