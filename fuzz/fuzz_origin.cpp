@@ -1,7 +1,8 @@
 // The origin policy and its URL splitter on any Origin value. A split URL has a host
 // and a port that fits; an allowed origin is echoed in Access-Control-Allow-Origin, so
-// it must be exactly scheme://host[:port] of name characters and digits, and must
-// itself be allowed, unchanged.
+// it must be exactly scheme://host[:port] with a host of visible ASCII that holds
+// nothing a split could have left in it (no blank, control byte, @ ? # \ % / or colon),
+// and must itself be allowed, unchanged.
 #include <cstdlib>
 #include <string>
 
@@ -14,7 +15,10 @@ using namespace http::server;
 namespace {
 
 bool IsNameChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.';
+  if (c <= ' ' || c >= 0x7f) return false;  // blanks, control bytes, DEL, beyond ASCII (char may be signed)
+  for (char bad : std::string("@?#\\%/:"))
+    if (c == bad) return false;
+  return true;
 }
 
 bool IsEchoableOrigin(const std::string& origin) {

@@ -282,7 +282,12 @@ void connection::on_input(const boost::system::error_code& error) {
   }
   input = client_input::ended;
   switch (at) {
-    case state::awaiting_answer: client_stopped_sending(); break;
+    case state::awaiting_answer:
+      if (can_tell_half_close)
+        client_stopped_sending();
+      else
+        retire();
+      break;
     case state::draining: retire(); break;
     default: break;  // the reply on its way ends the connection
   }

@@ -14,6 +14,12 @@ namespace server {
 
 using native_socket = boost::asio::ip::tcp::socket::native_handle_type;
 
+// Whether a reset that answers bytes sent after the client's end of input can be told
+// from a client that only stopped sending. Where it cannot (Windows), an end of input
+// while the answer is awaited is taken for a hang-up, so no answer goes to a page that
+// left, and a client that only shut its sending side gets no answer.
+extern const bool can_tell_half_close;
+
 // What has arrived, at most size bytes; would_block when nothing has, eof at the end.
 std::size_t receive_now(native_socket s, char* data, std::size_t size, boost::system::error_code& error);
 // As much of the ranges as the socket takes; would_block when it takes nothing.

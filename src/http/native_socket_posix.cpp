@@ -12,6 +12,8 @@
 namespace http {
 namespace server {
 
+const bool can_tell_half_close = true;
+
 namespace {
 
 boost::system::error_code last_error() {

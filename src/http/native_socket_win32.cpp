@@ -7,6 +7,8 @@
 namespace http {
 namespace server {
 
+const bool can_tell_half_close = false;
+
 namespace {
 
 boost::system::error_code last_error() {

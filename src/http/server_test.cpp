@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "http/native_socket.h"
 #include "http/server_test_support.h"
 
 namespace http {
@@ -113,6 +114,7 @@ TEST(Server, DeferredRequestEndsWithItsClientOrTheServer) {
 // A client that shuts its sending side once the request is out (as HTTP/1.0 tools do)
 // still reads: it gets its whole answer, given later or at the deadline.
 TEST(Server, HalfClosedClientStillGetsItsAnswer) {
+  if (!can_tell_half_close) GTEST_SKIP() << "this system cannot tell a half-closed client from one that left";
   const std::string answered = "HTTP/1.0 200 OK\r\nContent-Length: 3\r\nContent-Type: text/plain\r\n"
                                "Access-Control-Allow-Origin: http://localhost\r\n\r\nnow";
   const std::string at_deadline = "HTTP/1.0 200 OK\r\nContent-Length: 4\r\nContent-Type: text/plain\r\n"
