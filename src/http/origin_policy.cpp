@@ -30,7 +30,8 @@ bool is_utf8(const std::string& text) {
 
 // A splitter stops the host at the first slash, so what it may leave inside one is
 // whatever a browser's parser would have cut elsewhere: user information ("@"), a
-// query or fragment ("?", "#"), the other slash ("\\"), escapes ("%") and blanks or
+// query or fragment ("?", "#"), the other slash ("\\"), escapes ("%"), a colon that
+// was not the port's (a splitter takes the last one) and blanks or
 // control bytes. Such a host ("evil.test#.suffix", "localhost?x") must not match by
 // its ending. Everything else a host name may hold passes, underscores included.
 // Bytes beyond ASCII are refused too: a browser sends a host in its ASCII form.
@@ -38,7 +39,7 @@ bool is_plain_host(const std::string& host) {
   for (char c : host) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte <= 0x20 || byte >= 0x7F) return false;
-    if (c == '@' || c == '?' || c == '#' || c == '\\' || c == '%' || c == '/') return false;
+    if (c == '@' || c == '?' || c == '#' || c == '\\' || c == '%' || c == '/' || c == ':') return false;
   }
   return true;
 }

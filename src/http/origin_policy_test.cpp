@@ -84,6 +84,7 @@ const OriginCase kCases[] = {
     {"http://local_host", false, ""},
     // What a splitter leaves in the host must not pass on its ending.
     {"http://evil.example#" + kSuffix1, false, ""},
+    {"https://a.:" + kSuffix1 + ":443", false, ""},
     {"http://evil.example?" + kSuffix1, false, ""},
     {"http://evil.example\\" + kSuffix1, false, ""},
     {"http://evil.example%2F" + kSuffix1, false, ""},
