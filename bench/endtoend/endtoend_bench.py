@@ -18,7 +18,6 @@ Measures:
 
 Usage: endtoend_bench.py BUILD_DIR   (the tree with tovelwebhelper and tovel3.exe)
 """
-import fcntl
 import os
 import random
 import shutil
@@ -99,6 +98,17 @@ def answers(port):
         return False
 
 
+def bench_world(prefix):
+    """A scratch folder and a clean environment for one benchmark run; fails when the
+    helper's port is already taken (the benchmark needs the machine's loopback)."""
+    if answers(PORT):
+        sys.exit(f"port {PORT} is in use; another helper runs")
+    work = tempfile.mkdtemp(prefix=prefix)
+    env = {k: v for k, v in os.environ.items() if not k.startswith(("TOVELWEBHELPER_", "TOVEL3_DEMO_"))}
+    env["XDG_RUNTIME_DIR"] = work
+    return work, env
+
+
 class Pager(threading.Thread):
     """A page that polls its queue until it has `count` events named `name`; it checks
     that they arrive once each and in order, and notes when each arrived."""
@@ -161,16 +171,7 @@ def main():
         if not os.access(exe, os.X_OK):
             sys.exit(f"missing {exe}; build the native tree first")
 
-    # The black-box tests' machine-wide lock: the ports and the game's name are shared.
-    lock = open(os.path.join(tempfile.gettempdir(), "tovelwebhelper-blackbox.lock"), "w")
-    print("waiting for the black-box lock ...", flush=True)
-    fcntl.flock(lock, fcntl.LOCK_EX)
-    if answers(PORT):
-        sys.exit(f"port {PORT} is in use; another helper runs")
-
-    work = tempfile.mkdtemp(prefix="tovel-e2e-bench-")
-    env = {k: v for k, v in os.environ.items() if not k.startswith(("TOVELWEBHELPER_", "TOVEL3_DEMO_"))}
-    env["XDG_RUNTIME_DIR"] = work
+    work, env = bench_world("tovel-e2e-bench-")
     started = []
     try:
         # The process named like the game: a demo game that never opens its pipe.

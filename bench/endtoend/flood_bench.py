@@ -17,7 +17,6 @@ Measures:
 
 Usage: flood_bench.py BUILD_DIR   (the tree with tovelwebhelper and tovel3.exe)
 """
-import fcntl
 import os
 import shutil
 import signal
@@ -29,7 +28,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from endtoend_bench import ORIGIN, PIPE_NAME, PORT, answers, fields, frame, poll, proc_status, wait_until  # noqa: E402
+from endtoend_bench import ORIGIN, PIPE_NAME, PORT, answers, bench_world, fields, frame, poll, proc_status, wait_until  # noqa: E402
 
 FLOOD_FRAMES = int(os.environ.get("FLOOD_FRAMES", "400000"))
 ABANDONED = int(os.environ.get("ABANDONED", "10"))
@@ -95,16 +94,7 @@ def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build/native")
     helper_exe = os.environ.get("HELPER", os.path.join(build, "tovelwebhelper"))
     game_exe = os.path.join(build, "tovel3.exe")
-    # The black-box tests' machine-wide lock: the ports and the game's name are shared.
-    lock = open(os.path.join(tempfile.gettempdir(), "tovelwebhelper-blackbox.lock"), "w")
-    print("waiting for the black-box lock ...", flush=True)
-    fcntl.flock(lock, fcntl.LOCK_EX)
-    if answers(PORT):
-        sys.exit(f"port {PORT} is in use; another helper runs")
-
-    work = tempfile.mkdtemp(prefix="tovel-flood-bench-")
-    env = {k: v for k, v in os.environ.items() if not k.startswith(("TOVELWEBHELPER_", "TOVEL3_DEMO_"))}
-    env["XDG_RUNTIME_DIR"] = work
+    work, env = bench_world("tovel-flood-bench-")
     started = []
     try:
         # The process named like the game: a demo game that never opens its pipe.
