@@ -35,7 +35,7 @@ http {{
   scgi_temp_path {dir}/scgi;
   proxy_temp_path {dir}/proxy;
   server {{
-    listen 127.0.0.1:{port};
+    listen 127.0.0.1:{port}{listen_options};
     location / {{
       default_type text/plain;
       add_header Access-Control-Allow-Origin {origin};
@@ -109,9 +109,11 @@ def main():
     ap.add_argument("--rounds", type=int, default=5)
     ap.add_argument("--duration", type=int, default=10)
     ap.add_argument("--connections", type=int, default=32)
+    ap.add_argument("--nginx-deferred", action="store_true",
+                    help="nginx's listener takes connections once their first bytes arrive, as the helper's does")
     args = ap.parse_args()
 
-    # The helper's ports are fixed: wait for black-box runs, which hold this lock.
+    # The helper's ports are fixed: wait for the other benchmarks, which hold this lock.
     lock = open(os.path.join(tempfile.gettempdir(), "tovelwebhelper-blackbox.lock"), "w")
     fcntl.flock(lock, fcntl.LOCK_EX)
 
@@ -126,7 +128,8 @@ def main():
 
         conf = os.path.join(work, "nginx.conf")
         with open(conf, "w") as f:
-            f.write(NGINX_CONF.format(dir=work, port=NGINX_PORT, origin=ORIGIN, body=BODY))
+            f.write(NGINX_CONF.format(dir=work, port=NGINX_PORT, origin=ORIGIN, body=BODY,
+                                      listen_options=" deferred" if args.nginx_deferred else ""))
         nginx_bin = shutil.which("nginx") or "/usr/sbin/nginx"
         nginx = subprocess.Popen([nginx_bin, "-p", work, "-c", conf, "-e", os.path.join(work, "error.log")],
                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)

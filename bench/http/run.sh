@@ -6,7 +6,9 @@
 # BUILD_DIR is a native tree (default build/native); it is configured and the helper
 # built when missing. nginx-light and wrk are installed with apt-get when missing.
 # Options: --rounds N (default 5), --duration SECONDS (default 10), --connections N
-# (default 32). The helper runs in test mode with its diagnostics sent to /dev/null.
+# (default 32), --nginx-deferred (nginx's listener also waits for a connection's first
+# bytes before taking it, as the helper's does on Linux). The helper runs in test mode
+# with its diagnostics sent to /dev/null.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
