@@ -14,7 +14,23 @@ if [ "${TOVEL_ISOLATED:-}" != 1 ]; then
 fi
 
 ip link set lo up
+# A tree that lies under /tmp (a clone there) would vanish under the private /tmp: it is
+# opened first and put back through its descriptor, which still reaches it.
+root=$(cd "$(dirname "$0")/.." && pwd -P)
+kept=()
+for dir in "$root" "$(pwd -P)"; do
+  case "$dir/" in
+    "$root/"?*) ;;  # inside the tree, kept with it
+    /tmp/?*) exec {fd}<"$dir"; kept+=("$fd:$dir") ;;
+  esac
+done
 mount -t tmpfs -o mode=1777 tmpfs /tmp
+for entry in ${kept[@]+"${kept[@]}"}; do
+  dir=${entry#*:}
+  mkdir -p "$dir"
+  mount --no-canonicalize --bind "/proc/self/fd/${entry%%:*}" "$dir"
+  eval "exec ${entry%%:*}<&-"
+done
 if [ -n "${WINEPREFIX:-}" ]; then
   # What the test's programs change in the prefix stays in this namespace.
   mkdir -p /tmp/.wineprefix/upper /tmp/.wineprefix/work
