@@ -17,19 +17,18 @@ ip link set lo up
 # A tree that lies under /tmp (a clone there) would vanish under the private /tmp: it is
 # opened first and put back through its descriptor, which still reaches it.
 root=$(cd "$(dirname "$0")/.." && pwd -P)
+dirs=("$root")
+case "$(pwd -P)/" in "$root/"*) ;; *) dirs+=("$(pwd -P)") ;; esac  # a build tree elsewhere
 kept=()
-for dir in "$root" "$(pwd -P)"; do
-  case "$dir/" in
-    "$root/"?*) ;;  # inside the tree, kept with it
-    /tmp/?*) exec {fd}<"$dir"; kept+=("$fd:$dir") ;;
-  esac
+for dir in "${dirs[@]}"; do
+  case "$dir/" in /tmp/?*) exec {fd}<"$dir"; kept+=("$fd:$dir") ;; esac
 done
 mount -t tmpfs -o mode=1777 tmpfs /tmp
 for entry in ${kept[@]+"${kept[@]}"}; do
-  dir=${entry#*:}
+  fd=${entry%%:*} dir=${entry#*:}
   mkdir -p "$dir"
-  mount --no-canonicalize --bind "/proc/self/fd/${entry%%:*}" "$dir"
-  eval "exec ${entry%%:*}<&-"
+  mount --no-canonicalize --bind "/proc/self/fd/$fd" "$dir"
+  exec {fd}<&-
 done
 if [ -n "${WINEPREFIX:-}" ]; then
   # What the test's programs change in the prefix stays in this namespace.

@@ -23,7 +23,6 @@ import signal
 import socket
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 
