@@ -172,6 +172,11 @@ class EndToEnd(BlackBoxTest):
         self.assertFalse(any(answers(p) for p in PORTS), "a listener outlived the helper")
         return err
 
+    def assertSupervising(self, helper):
+        """The main thread watches the game: a game ended before it looks is only a pid
+        that fails to open, so a test that ends the game waits for this first."""
+        self.assertTrue(helper.wait_for(SUPERVISING, 30), helper.stderr())
+
     def assertOnePlayedGame(self):
         starts = self.s.game_starts()
         self.assertEqual(len(starts), 1, starts)
@@ -322,6 +327,7 @@ class EndToEnd(BlackBoxTest):
                 page.first_poll(self.s)
                 self.assertEqual(page.poll_until(READY), [READY])
                 self.assertEqual(len(self.s.game_pids()), 1)
+                self.assertSupervising(helper)
 
                 reply = call(PORTS[2], verb, "/killgame")
                 self.assertEqual((reply.status, reply.body), (200, b""), reply)
@@ -362,6 +368,7 @@ class EndToEnd(BlackBoxTest):
                 page.first_poll(self.s)
                 page.poll_until(READY)
                 if action:
+                    self.assertSupervising(helper)
                     action()
                 self.assertEqual(page.poll_until(GONE), [READY] + after_ready)
                 self.assertEnded(helper, [SUPERVISING, ending])
