@@ -11,7 +11,6 @@
 #include "fuzz_check.h"
 #include "gamelink/command_handler.h"
 #include "gamelink/generic_gantry_command.h"
-#include "process/process_values.h"
 
 namespace {
 
@@ -23,17 +22,16 @@ struct Outcome {
   kiln::ByteVector left;  // a partial frame kept for the next read
 };
 
-std::vector<QueuedEvent> DrainQueue() {
+std::vector<QueuedEvent> DrainQueue(EventQueues& queues) {
   std::vector<QueuedEvent> events;
-  while (std::unique_ptr<QueuedEvent> e = TakeEventFromQueue(kQueue)) events.push_back(*e);
+  while (std::unique_ptr<QueuedEvent> e = queues.TakeEventFromQueue(kQueue)) events.push_back(*e);
   return events;
 }
 
 Outcome Receive(const uint8_t* data, const std::vector<size_t>& pieces) {
-  GameLinkTarget target;
-  target.gameId = Widen("MARBLE-GAME");
-  kiln::CommandHandler handler(new GenericGantryCommand(target));
-  DrainQueue();  // creates the queue, so that the posts reach it
+  EventQueues queues{u"MARBLE-GAME"};
+  kiln::CommandHandler handler(new GenericGantryCommand(Widen("MARBLE-GAME"), queues));
+  DrainQueue(queues);  // creates the queue, so that the posts reach it
 
   Outcome out;
   kiln::ByteVector pending;
@@ -50,7 +48,7 @@ Outcome Receive(const uint8_t* data, const std::vector<size_t>& pieces) {
       break;
     }
   }
-  out.events = DrainQueue();
+  out.events = DrainQueue(queues);
   out.left = pending;
   return out;
 }
@@ -69,11 +67,6 @@ void CheckSame(const Outcome& whole, const Outcome& cut) {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  eventQueueLock.Initialize();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

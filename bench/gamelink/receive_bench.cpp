@@ -12,7 +12,6 @@
 #include "gamelink/command_handler.h"
 #include "gamelink/frame_bytes.h"
 #include "gamelink/generic_gantry_command.h"
-#include "process/process_values.h"
 
 namespace {
 
@@ -32,11 +31,10 @@ kiln::ByteVector FullRead(size_t* wholeFrames) {
 }
 
 void BM_ReceiveFullRead(benchmark::State& state) {
-  GameLinkTarget target;
-  target.gameId = Widen("MARBLE-GAME");
-  kiln::CommandHandler handler(new GenericGantryCommand(target));
+  EventQueues queues{u"MARBLE-GAME"};
+  kiln::CommandHandler handler(new GenericGantryCommand(Widen("MARBLE-GAME"), queues));
   const char* const pages[] = {"page-a", "page-b", "page-c", "page-d"};
-  for (const char* page : pages) TakeEventFromQueue(page);
+  for (const char* page : pages) queues.TakeEventFromQueue(page);
 
   size_t wholeFrames = 0;
   const kiln::ByteVector read = FullRead(&wholeFrames);
@@ -48,7 +46,7 @@ void BM_ReceiveFullRead(benchmark::State& state) {
     benchmark::DoNotOptimize(received.data());
     state.PauseTiming();
     for (const char* page : pages) {
-      while (TakeEventFromQueue(page)) {
+      while (queues.TakeEventFromQueue(page)) {
       }
     }
     state.ResumeTiming();
@@ -64,10 +62,8 @@ BENCHMARK(BM_ReceiveFullRead)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv) {
   if (!freopen("/dev/null", "w", stderr)) return 1;
-  eventQueueLock.Initialize();
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  eventQueueLock.Delete();
   return 0;
 }

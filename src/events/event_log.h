@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <deque>
 
-#include "events/event_queues.h"
+#include "events/queued_event.h"
 
 // What one held event costs: its record and the text its fields keep on the heap.
 std::size_t EventCost(const QueuedEvent& event);

@@ -1,27 +1,28 @@
-// The events that the game link raises and the named queues from which the web
-// page polls them. One queue per name, created by its first take; every post reaches
-// each existing queue; a queue idle for more than 60 seconds is removed by a later
-// post. The queues are bounded (event_registry.h): a page that falls too far behind
-// learns how many events it lost from an "EVENTSLOST" event.
+// The named queues of one run, as the game link and the web endpoints use them: one
+// queue per name, created by its first take; every post reaches each existing queue; a
+// queue idle for more than 60 seconds is removed by a later post. The queues are
+// bounded (event_registry.h): a page that falls too far behind learns how many events
+// it lost from an "EVENTSLOST" event. Posts and takes all run on the I/O thread, so
+// nothing here locks, and a post tells its listener at once.
 #pragma once
+#include <functional>
 #include <memory>
 #include <string>
 
-#include "common/text.h"
+#include "events/event_registry.h"
+#include "events/queued_event.h"
 
-struct QueuedEvent {
-  WideString gameId;
-  WideString eventName;
-  WideString param1, param2, param3, param4, param5, param6, param7, param8;
+class EventQueues : public EventRegistry {
+ public:
+  using EventRegistry::EventRegistry;
+
+  // Puts the event at the tail of every queue, removes the idle queues, then tells
+  // onPosted.
+  void PostEventToQueue(const QueuedEvent& event);
+
+  // The oldest event of the named queue, or nothing; creates the queue when the name is new.
+  std::unique_ptr<QueuedEvent> TakeEventFromQueue(const std::string& queueName);
+
+  // Told after every post, so that polls waiting for events look again. Empty for nobody.
+  std::function<void()> onPosted;
 };
-
-// Puts the event at the tail of every queue, then removes the idle queues.
-void PostEventToQueue(const QueuedEvent& event);
-
-// Called after every post, on the posting thread and outside the lock, so that
-// whoever waits for events can look again. Null for nobody.
-using EventPostedHook = void (*)();
-void SetEventPostedHook(EventPostedHook hook);
-
-// The oldest event of the named queue, or nothing; creates the queue when the name is new.
-std::unique_ptr<QueuedEvent> TakeEventFromQueue(const std::string& queueName);

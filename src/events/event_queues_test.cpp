@@ -8,7 +8,6 @@
 #include "common/log.h"
 #include "events/event_registry.h"
 #include "events/wall_clock.h"
-#include "process/process_values.h"
 
 namespace {
 
@@ -27,18 +26,14 @@ std::string NameOf(const std::unique_ptr<QueuedEvent>& e) { return e ? WideToUtf
 
 class EventQueuesTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { eventQueueLock.Initialize(); }
-  static void TearDownTestSuite() { eventQueueLock.Delete(); }
-
   void SetUp() override {
-    eventQueues.clear();
     fakeNow = 1'800'000'000;
     SetWallClock(FakeClock);
   }
-  void TearDown() override {
-    SetWallClock(nullptr);
-    eventQueues.clear();
-  }
+  void TearDown() override { SetWallClock(nullptr); }
+
+  void PostEventToQueue(const QueuedEvent& event) { eventQueues.PostEventToQueue(event); }
+  std::unique_ptr<QueuedEvent> TakeEventFromQueue(const std::string& name) { return eventQueues.TakeEventFromQueue(name); }
 
   // What the operations print, byte for byte.
   static void StartCapture() {
@@ -47,7 +42,9 @@ class EventQueuesTest : public ::testing::Test {
   }
   static std::string Captured() { return ::testing::internal::GetCapturedStderr(); }
 
-  static std::vector<std::string> QueueNames() { return eventQueues.names(); }
+  std::vector<std::string> QueueNames() const { return eventQueues.names(); }
+
+  EventQueues eventQueues{u"MARBLE-GAME"};
 };
 
 TEST_F(EventQueuesTest, FirstTakeCreatesTheQueueAndLaterPostsReachItOnce) {
@@ -173,6 +170,17 @@ TEST_F(EventQueuesTest, PostingLineCarriesTheNameAsUtf8UpToItsFirstNul) {
             "PostEventToQueue: Posting event Sc\xC3\xB6re\xE4\xB8\xAD\n"
             "PostEventToQueue: Posting event Cut\n"
             "PostEventToQueue: Posting event \n");
+}
+
+// The listener runs after the event is in place, so a poll that looks again finds it;
+// a post that reaches no queue still tells it.
+TEST_F(EventQueuesTest, TheListenerHearsOfEveryPostOnceTheEventIsQueued) {
+  std::vector<std::string> seen;
+  eventQueues.onPosted = [&] { seen.push_back(NameOf(TakeEventFromQueue("page"))); };
+  PostEventToQueue(Named("ReachesNobody"));  // the listener's take creates "page"
+  PostEventToQueue(Named("First"));
+  PostEventToQueue(Named("Second"));
+  EXPECT_EQ(seen, (std::vector<std::string>{"<none>", "First", "Second"}));
 }
 
 }  // namespace

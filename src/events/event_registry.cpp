@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "common/log.h"
-#include "process/process_values.h"
 
 void EventRegistry::Post(const QueuedEvent& event, int64_t now) {
   if (queues_.empty()) {
@@ -37,7 +36,7 @@ std::unique_ptr<QueuedEvent> EventRegistry::Take(const std::string& name, int64_
     Log("%s: Queue \"%s\" was full, dropped its %s oldest events\n", "TakeEventFromQueue", name.c_str(),
         lost.c_str());
     auto marker = std::make_unique<QueuedEvent>();
-    marker->gameId = gameLinkTarget.gameId;
+    marker->gameId = gameId_;
     marker->eventName = u"EVENTSLOST";
     marker->param1 = Utf8ToWide(lost);
     return marker;

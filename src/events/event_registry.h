@@ -1,7 +1,6 @@
 // The registry behind the event queues: one queue per name, each a position in one
 // shared log of the posted events, so that a post costs the same however many
-// queues exist. Guarded by eventQueueLock (event_queues.cpp takes it); tests build
-// registries of their own with small limits.
+// queues exist. Tests build registries of their own with small limits.
 //
 // What bounds it:
 // - the log (see event_log.h): a queue that falls further behind than the log holds
@@ -17,10 +16,11 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "events/event_log.h"
-#include "events/event_queues.h"
+#include "events/queued_event.h"
 
 struct QueueLimits {
   std::size_t events;  // held for the queue that is furthest behind
@@ -37,7 +37,9 @@ constexpr int64_t queueIdleLimit = 60;
 
 class EventRegistry {
  public:
-  explicit EventRegistry(QueueLimits limits = kQueueLimits) : limits_(limits), log_(limits.events, limits.bytes) {}
+  // gameId: what the lost-events event names as its game.
+  explicit EventRegistry(WideString gameId, QueueLimits limits = kQueueLimits)
+      : gameId_(std::move(gameId)), limits_(limits), log_(limits.events, limits.bytes) {}
 
   // Every existing queue gets the event; then the idle queues are removed.
   void Post(const QueuedEvent& event, int64_t now);
@@ -64,11 +66,10 @@ class EventRegistry {
   void RemoveIdle(int64_t now);
   void DropTakenEvents();
 
+  const WideString gameId_;
   const QueueLimits limits_;
   EventLog log_;
   std::map<std::string, Queue> queues_;
   std::list<std::string> byUse_;  // names, the least recently taken from first
   std::size_t postsSinceTrim_ = 0;
 };
-
-extern EventRegistry eventQueues;

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "common/log.h"
-#include "process/process_values.h"
 
 namespace {
 
@@ -39,7 +38,6 @@ std::vector<std::string> TakeAll(EventRegistry& registry, const std::string& nam
 
 class Registry : public testing::Test {
  protected:
-  static void SetUpTestSuite() { gameLinkTarget.gameId = u"MARBLE-GAME"; }
   static void StartCapture() {
     testing::internal::CaptureStderr();
     PrepareDiagnostics();
@@ -48,7 +46,7 @@ class Registry : public testing::Test {
 };
 
 TEST_F(Registry, AFullQueueDropsItsOldestAndTellsTheCountBeforeItsNextEvent) {
-  EventRegistry registry(QueueLimits{3, kLots, 8});
+  EventRegistry registry(u"MARBLE-GAME", QueueLimits{3, kLots, 8});
   registry.Take("page", kNow);
   for (int n = 1; n <= 5; ++n) registry.Post(Numbered(n), kNow);
 
@@ -75,7 +73,7 @@ TEST_F(Registry, AFullQueueDropsItsOldestAndTellsTheCountBeforeItsNextEvent) {
 // One abandoned queue must cost nothing to a page that keeps up: the pages share the
 // events, and only the one that fell behind loses any.
 TEST_F(Registry, OnlyTheQueueThatFellBehindLoses) {
-  EventRegistry registry(QueueLimits{3, kLots, 8});
+  EventRegistry registry(u"MARBLE-GAME", QueueLimits{3, kLots, 8});
   registry.Take("abandoned", kNow);
   registry.Take("keeper", kNow);
   std::vector<std::string> kept;
@@ -107,7 +105,7 @@ TEST_F(Registry, BoundsInEventsAndInBytes) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    EventRegistry registry(c.limits);
+    EventRegistry registry(u"MARBLE-GAME", c.limits);
     registry.Take("page", kNow);
     for (int n = 1; n <= 6; ++n) registry.Post(Numbered(n, c.padding), kNow);
     EXPECT_LE(registry.log().bytes(), std::max(c.limits.bytes, cost));
@@ -116,7 +114,7 @@ TEST_F(Registry, BoundsInEventsAndInBytes) {
 }
 
 TEST_F(Registry, EventsEveryQueueHasTakenAreLetGo) {
-  EventRegistry registry(QueueLimits{kLots, kLots, 8});
+  EventRegistry registry(u"MARBLE-GAME", QueueLimits{kLots, kLots, 8});
   for (const char* n : {"a", "b", "c"}) registry.Take(n, kNow);
   for (int n = 1; n <= 1000; ++n) {
     registry.Post(Numbered(n, 50), kNow);
@@ -127,7 +125,7 @@ TEST_F(Registry, EventsEveryQueueHasTakenAreLetGo) {
 }
 
 TEST_F(Registry, ANewNamePastTheLimitRemovesTheQueueTakenFromLeastRecently) {
-  EventRegistry registry(QueueLimits{kLots, kLots, 3});
+  EventRegistry registry(u"MARBLE-GAME", QueueLimits{kLots, kLots, 3});
   for (const char* n : {"a", "b", "c"}) registry.Take(n, kNow);
   registry.Take("a", kNow);  // b is now the least recently taken from
   StartCapture();
@@ -139,7 +137,7 @@ TEST_F(Registry, ANewNamePastTheLimitRemovesTheQueueTakenFromLeastRecently) {
 // Many fresh names a second (pages that poll once and go) neither grow the registry
 // nor take the queue of a page that keeps polling.
 TEST_F(Registry, FreshNamesDoNotPushOutAPageThatKeepsPolling) {
-  EventRegistry registry(QueueLimits{kLots, kLots, 16});
+  EventRegistry registry(u"MARBLE-GAME", QueueLimits{kLots, kLots, 16});
   registry.Take("keeper", kNow);
   std::vector<std::string> kept;
   for (int n = 1; n <= 1000; ++n) {
@@ -154,7 +152,7 @@ TEST_F(Registry, FreshNamesDoNotPushOutAPageThatKeepsPolling) {
 }
 
 TEST_F(Registry, PendingCountsWhatTheNextTakesYield) {
-  EventRegistry registry(QueueLimits{3, kLots, 8});
+  EventRegistry registry(u"MARBLE-GAME", QueueLimits{3, kLots, 8});
   EXPECT_EQ(registry.pending("page"), 0u);
   registry.Take("page", kNow);
   registry.Post(Numbered(1), kNow);

@@ -1,9 +1,9 @@
 #include "gamelink/generic_gantry_command.h"
 
 #include "common/log.h"
-#include "events/event_queues.h"
 
-GenericGantryCommand::GenericGantryCommand(const GameLinkTarget& target) : gameId(target.gameId) {}
+GenericGantryCommand::GenericGantryCommand(const WideString& gameId, EventQueues& queues)
+    : gameId(gameId), queues(queues) {}
 
 std::vector<std::string> SplitPayloadWords(const std::string& payload) {
   std::vector<std::string> words;
@@ -28,5 +28,5 @@ void GenericGantryCommand::execute(const std::string& name, const std::string& p
   WideString* params[] = {&event.param1, &event.param2, &event.param3, &event.param4,
                           &event.param5, &event.param6, &event.param7, &event.param8};
   for (size_t k = 0; k < words.size() && k < 8; ++k) *params[k] = Utf8ToWide(words[k]);
-  PostEventToQueue(event);
+  queues.PostEventToQueue(event);
 }

@@ -6,15 +6,16 @@
 
 #include "common/text.h"
 #include "gamelink/gantry_command.h"
-#include "process/process_values.h"
+#include "events/event_queues.h"
 
 class GenericGantryCommand : public kiln::GantryCommand {
  public:
-  explicit GenericGantryCommand(const GameLinkTarget& target);
+  GenericGantryCommand(const WideString& gameId, EventQueues& queues);
   void execute(const std::string& name, const std::string& payload) override;
 
  private:
   WideString gameId;
+  EventQueues& queues;
 };
 
 // The payload's words: only the space separates, runs of spaces count as one, and

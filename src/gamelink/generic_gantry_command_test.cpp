@@ -8,7 +8,6 @@
 #include "common/log.h"
 #include "events/event_queues.h"
 #include "events/event_registry.h"
-#include "process/process_values.h"
 
 namespace {
 
@@ -43,23 +42,16 @@ INSTANTIATE_TEST_SUITE_P(Cases, WordSplitting, ::testing::ValuesIn(kSplitCases),
 
 class GenericCommandTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { eventQueueLock.Initialize(); }
-  static void TearDownTestSuite() { eventQueueLock.Delete(); }
-  void SetUp() override {
-    eventQueues.clear();
-    target.gameId = Widen("MARBLE-GAME");
-    TakeEventFromQueue("page");
-  }
-  void TearDown() override { eventQueues.clear(); }
+  void SetUp() override { queues.TakeEventFromQueue("page"); }
 
   // Runs one frame through the command; returns the event and the lines printed.
   std::unique_ptr<QueuedEvent> Run(const std::string& name, const std::string& payload, std::string* lines) {
-    GenericGantryCommand command(target);
+    GenericGantryCommand command(Widen("MARBLE-GAME"), queues);
     ::testing::internal::CaptureStderr();
     PrepareDiagnostics();
     command.execute(name, payload);
     *lines = ::testing::internal::GetCapturedStderr();
-    return TakeEventFromQueue("page");
+    return queues.TakeEventFromQueue("page");
   }
 
   static std::vector<std::string> Params(const QueuedEvent& e) {
@@ -69,7 +61,7 @@ class GenericCommandTest : public ::testing::Test {
     return out;
   }
 
-  GameLinkTarget target;
+  EventQueues queues{u"MARBLE-GAME"};
 };
 
 TEST_F(GenericCommandTest, FrameBecomesAnEventOfGameIdNameAndFirstEightWords) {

@@ -4,6 +4,7 @@
 // reply names the allowed origin in Access-Control-Allow-Origin.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "http/deferred_reply.h"
@@ -15,11 +16,11 @@ namespace server {
 
 // target (as received), content type (out), body (out), a way to answer later -> status,
 // or kAnswerLater once the handler has deferred its answer
-using get_handler_fn = int32_t (*)(const std::string& target, std::string& content_type, std::string& body,
-                                   reply_deferral& later);
+using get_handler_fn = std::function<int32_t(const std::string& target, std::string& content_type,
+                                            std::string& body, reply_deferral& later)>;
 // target, request content (always empty: a body is never read), content type, body -> status
-using post_handler_fn = int32_t (*)(const std::string& target, const std::string& content,
-                                    std::string& content_type, std::string& body);
+using post_handler_fn = std::function<int32_t(const std::string& target, const std::string& content,
+                                             std::string& content_type, std::string& body)>;
 
 struct request_dispatcher {
   get_handler_fn get_handler;

@@ -6,7 +6,6 @@
 #include "launcher/game_launch.h"
 #include "launcher/instance_guard.h"
 #include "process/process_tools.h"
-#include "process/process_values.h"
 #include "launcher/sockets_layer.h"
 #include "launcher/supervision.h"
 #include "launcher/switches.h"
@@ -26,7 +25,7 @@ bool GameKeepsRunning(const WideString& executableName) {
 }
 }  // namespace
 
-int LaunchGameAndSupervise(bool commandLinePresent, bool active, const WideString& commandLine,
+int LaunchGameAndSupervise(HelperState& state, bool commandLinePresent, bool active, const WideString& commandLine,
                            const WideString& executableName) {
   InstanceGuard guard;
   if (commandLinePresent) {
@@ -43,11 +42,10 @@ int LaunchGameAndSupervise(bool commandLinePresent, bool active, const WideStrin
       }
     }
     StartSocketsLayer();
-    eventQueueLock.Initialize();
   }
 
   if (SwitchIsOn(kSwitchTestMode)) {
-    testMode = true;
+    state.testMode = true;
   } else {
     const std::string executable = WideToUtf8(executableName);
     Log("%s: Making sure another %s isn't running\n", "wWinMain", executable.c_str());
@@ -65,5 +63,5 @@ int LaunchGameAndSupervise(bool commandLinePresent, bool active, const WideStrin
   }
 
   if (!commandLinePresent) return ExitPause();
-  return SuperviseGame(guard);
+  return SuperviseGame(state, guard);
 }

@@ -9,16 +9,16 @@
 #include "launcher/debug_console.h"
 #include "launcher/diagnostic_box.h"
 #include "launcher/game_target.h"
-#include "process/io_service.h"
 #include "launcher/launch_sequence.h"
-#include "process/process_values.h"
 #include "launcher/switches.h"
+#include "process/helper_state.h"
 
 int WebHelperMain(const WideString& givenCommandLine) {
+  HelperState state;
   // From here on neither signal ends the process: they only stop the HTTP servers.
   // A failed registration throws, and start-up ends there.
-  stopSignals.add(SIGINT);
-  stopSignals.add(SIGTERM);
+  state.stopSignals.add(SIGINT);
+  state.stopSignals.add(SIGTERM);
 
   WideString commandLine = givenCommandLine;
   const bool commandLinePresent = !commandLine.empty();
@@ -27,7 +27,7 @@ int WebHelperMain(const WideString& givenCommandLine) {
 
   if (active) {
     Log("%s: WebHelper is ACTIVE\n", "wWinMain");
-    for (int i = 0; i < 4; ++i) webServerPorts.push_back(4219 + 1000 * i);
+    for (int i = 0; i < 4; ++i) state.webServerPorts.push_back(4219 + 1000 * i);
   } else {
     Log("%s: WebHelper is PASSIVE\n", "wWinMain");
   }
@@ -67,10 +67,10 @@ int WebHelperMain(const WideString& givenCommandLine) {
   }
 
   if (commandLinePresent) {
-    gameLinkTarget.gameId = gameId;
-    gameLinkTarget.pipePath = Widen("\\\\.\\pipe\\") + pipeName;
-    gameLinkTarget.executableName = executableName;
+    state.gameLinkTarget.gameId = gameId;
+    state.gameLinkTarget.pipePath = Widen("\\\\.\\pipe\\") + pipeName;
+    state.gameLinkTarget.executableName = executableName;
   }
 
-  return LaunchGameAndSupervise(commandLinePresent, active, commandLine, executableName);
+  return LaunchGameAndSupervise(state, commandLinePresent, active, commandLine, executableName);
 }

@@ -8,6 +8,6 @@
 // case, whole name only); its id, the first one the system lists, goes to processId.
 bool IsProcessesRunning(const WideString& executableName, uint32_t& processId);
 
-// Terminates the process whose id is in gameProcessId. False when there is none or it
-// cannot be opened or terminated.
-bool KillChildProcess();
+// Terminates the game, whose id the game link learnt. False when there is none (0) or
+// it cannot be opened or terminated.
+bool KillChildProcess(uint32_t pid);

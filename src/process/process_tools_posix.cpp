@@ -13,7 +13,6 @@
 #include "process/proc_name_posix.h"
 #include "process/process_name.h"
 #include "process/process_tools.h"
-#include "process/process_values.h"
 
 // The process list is /proc; a pidfd stands for an opened process.
 
@@ -96,8 +95,7 @@ bool IsProcessesRunning(const WideString& executableName, uint32_t& processId) {
   return false;
 }
 
-bool KillChildProcess() {
-  const uint32_t pid = gameProcessId;
+bool KillChildProcess(uint32_t pid) {
   if (pid == 0) {
     Log("%s: Unable to kill child, PID is 0\n", "KillChildProcess");
     return false;

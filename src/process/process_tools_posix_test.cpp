@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "process/process_tools.h"
-#include "process/process_values.h"
 
 namespace {
 // Runs copies of sleep under a name of this test's own, as children to be killed.
@@ -40,7 +39,6 @@ class ProbeProcesses : public testing::Test {
     }
     unlink(path_.c_str());
     rmdir(dir_.c_str());
-    gameProcessId = 0;
   }
 
   pid_t Start() {
@@ -132,12 +130,10 @@ TEST_F(ProbeProcesses, ExecutableDeletedWhileRunningStillCounts) {
 
 TEST_F(ProbeProcesses, KillEndsTheGameProcess) {
   const pid_t pid = Start();
-  gameProcessId = static_cast<uint32_t>(pid);
-  EXPECT_TRUE(KillChildProcess());
+  EXPECT_TRUE(KillChildProcess(static_cast<uint32_t>(pid)));
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-  EXPECT_EQ(gameProcessId, static_cast<uint32_t>(pid));  // left as it was
 }
 
 // A termination the system refuses is a failure, not a success: the page is told
@@ -151,8 +147,7 @@ TEST_F(ProbeProcesses, RefusedTerminationIsAFailure) {
   if (stranger == 0) {
     dup2(log[1], 2);
     if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
-    gameProcessId = static_cast<uint32_t>(pid);
-    _exit(KillChildProcess() ? 1 : 0);
+    _exit(KillChildProcess(static_cast<uint32_t>(pid)) ? 1 : 0);
   }
   close(log[1]);
   std::string text;
@@ -198,11 +193,9 @@ TEST(KillChildProcess, NothingToKill) {
       {0x7ffffff0, "KillChildProcess: Unable to open child process, OpenProcess failed with 00000003\n"},
   };
   for (const auto& c : cases) {
-    gameProcessId = c.pid;
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(KillChildProcess());
+    EXPECT_FALSE(KillChildProcess(c.pid));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), c.log);
   }
-  gameProcessId = 0;
 }
 }  // namespace

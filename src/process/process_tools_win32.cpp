@@ -4,7 +4,6 @@
 #include "common/log.h"
 #include "process/process_name.h"
 #include "process/process_tools.h"
-#include "process/process_values.h"
 
 bool IsProcessesRunning(const WideString& executableName, uint32_t& processId) {
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -39,8 +38,7 @@ bool IsProcessesRunning(const WideString& executableName, uint32_t& processId) {
   }
 }
 
-bool KillChildProcess() {
-  const uint32_t pid = gameProcessId;
+bool KillChildProcess(uint32_t pid) {
   if (pid == 0) {
     Log("%s: Unable to kill child, PID is 0\n", "KillChildProcess");
     return false;

@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "process/process_tools.h"
-#include "process/process_values.h"
 
 namespace {
 // The test program's standard error may be in text mode.
@@ -55,11 +54,9 @@ TEST(KillChildProcess, NothingToKill) {
       {0x7ffffff0, "KillChildProcess: Unable to open child process, OpenProcess failed with 00000057\n"},
   };
   for (const auto& c : cases) {
-    gameProcessId = c.pid;
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(KillChildProcess());
+    EXPECT_FALSE(KillChildProcess(c.pid));
     EXPECT_EQ(WithoutCarriageReturns(testing::internal::GetCapturedStderr()), c.log);
   }
-  gameProcessId = 0;
 }
 }  // namespace

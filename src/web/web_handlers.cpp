@@ -4,8 +4,6 @@
 #include "common/text.h"
 #include "common/version.h"
 #include "process/process_tools.h"
-#include "process/process_values.h"
-#include "web/parked_polls.h"
 
 namespace {
 
@@ -19,8 +17,10 @@ bool CommandName(const std::string& uri, std::string& name) {
 
 }  // namespace
 
-void BuildHandshakeJson(std::string& body) {
-  const std::string gameId = WideToUtf8(gameLinkTarget.gameId);
+WebEndpoints::WebEndpoints(const WideString& gameId, const std::atomic<uint32_t>& gameProcessId, EventQueues& queues)
+    : gameId(WideToUtf8(gameId)), gameProcessId(gameProcessId), parked(queues) {}
+
+void BuildHandshakeJson(const std::string& gameId, std::string& body) {
   body.clear();
   body.reserve(48 + gameId.size());
   body += "{";
@@ -36,8 +36,8 @@ void BuildHandshakeJson(std::string& body) {
   body += "\"}";
 }
 
-int32_t WebGetRequestHandler(const std::string& uri, std::string& contentType, std::string& body,
-                             http::server::reply_deferral& later) {
+int32_t WebEndpoints::WebGetRequestHandler(const std::string& uri, std::string& contentType, std::string& body,
+                                           http::server::reply_deferral& later) {
   contentType = "text/plain";
   body.clear();
   Log("%s: Got call %s\n", "WebGetRequestHandler", uri.c_str());
@@ -46,18 +46,18 @@ int32_t WebGetRequestHandler(const std::string& uri, std::string& contentType, s
   std::string name;
   if (!CommandName(uri, name)) return 400;
 
-  if (name == "killgame") return KillChildProcess() ? 200 : 404;
+  if (name == "killgame") return KillChildProcess(gameProcessId) ? 200 : 404;
   if (name == "handshake") {
-    BuildHandshakeJson(body);
+    BuildHandshakeJson(gameId, body);
     return 200;
   }
 
   Log("%s: Polling queue %s\n", "WebGetRequestHandler", name.c_str());
-  return TakeOrPark(name, later, body) ? 200 : http::server::kAnswerLater;
+  return parked.TakeOrPark(name, later, body) ? 200 : http::server::kAnswerLater;
 }
 
-int32_t WebPostRequestHandler(const std::string& uri, const std::string&, std::string& contentType,
-                              std::string& body) {
+int32_t WebEndpoints::WebPostRequestHandler(const std::string& uri, const std::string&, std::string& contentType,
+                                            std::string& body) {
   contentType = "text/plain";
   body.clear();
   Log("%s: Got call %s\n", "WebPostRequestHandler", uri.c_str());
@@ -65,6 +65,6 @@ int32_t WebPostRequestHandler(const std::string& uri, const std::string&, std::s
   std::string name;
   if (!CommandName(uri, name)) return 400;
   Log("%s: Got POST for command %s\n", "WebPostRequestHandler", name.c_str());
-  if (name == "killgame") return KillChildProcess() ? 200 : 404;
+  if (name == "killgame") return KillChildProcess(gameProcessId) ? 200 : 404;
   return 400;
 }

@@ -1,0 +1,95 @@
+#include "gamelink/game_link.h"
+
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/redirect_error.hpp>
+#include <boost/asio/use_awaitable.hpp>
+
+#include "common/log.h"
+#include "gamelink/generic_gantry_command.h"
+#include "process/process_tools.h"
+
+namespace {
+constexpr const char* kTag = "GantryThread";
+// The game may create its pipe long after it starts.
+constexpr std::chrono::milliseconds kRetry{100};
+constexpr std::size_t kReadSize = 4096;
+}  // namespace
+
+GameLink::GameLink(HelperState& state, EventQueues& queues)
+    : state(state),
+      queues(queues),
+      pipePath(WideToUtf8(state.gameLinkTarget.pipePath)),
+      executableName(WideToUtf8(state.gameLinkTarget.executableName)),
+      pipe(state.io),
+      retry(state.io) {}
+
+void GameLink::Start() { boost::asio::co_spawn(state.io, Run(), boost::asio::detached); }
+
+void GameLink::Stop() {
+  boost::asio::post(state.io, [this] {
+    running = false;
+    retry.cancel();
+    boost::system::error_code ignored;
+    pipe.close(ignored);  // a read in flight ends as aborted
+  });
+}
+
+boost::asio::awaitable<void> GameLink::Run() {
+  Log("%s: Looking for game on pipe \"%s\"\n", kTag, pipePath.c_str());
+  if (co_await Connect()) {
+    Log("%s: Connected to pipe %s\n", kTag, pipePath.c_str());
+    uint32_t processId = 0;
+    if (!IsProcessesRunning(state.gameLinkTarget.executableName, processId)) {
+      Log("%s: Unable to locate process for child process %s\n", kTag, executableName.c_str());
+    } else {
+      state.gameProcessId = processId;
+      Log("%s: Pid of %s is %d\n", kTag, executableName.c_str(), static_cast<int>(processId));
+      state.gameConnectedEvent.Set();
+      PostState("READY");
+      co_await Receive();
+      PostState("GAMEISGONE");
+    }
+  }
+  Log("%s: Signaling Gantry shutdown event\n", kTag);
+  state.gameLinkShutdownEvent.Set();
+  boost::system::error_code ignored;
+  pipe.close(ignored);
+  state.gameLinkExitedEvent.Set();
+}
+
+// True once the pipe is open; false when the link was stopped first.
+boost::asio::awaitable<bool> GameLink::Connect() {
+  while (running) {
+    boost::system::error_code error;
+    if (OpenGamePipe(pipe, pipePath, error)) co_return true;
+    retry.expires_after(kRetry);
+    co_await retry.async_wait(boost::asio::redirect_error(boost::asio::use_awaitable, error));
+  }
+  co_return false;
+}
+
+// Until the game closes its end, a read fails, the bytes cannot be frames, or the link
+// is stopped.
+boost::asio::awaitable<void> GameLink::Receive() {
+  kiln::CommandHandler handler(new GenericGantryCommand(state.gameLinkTarget.gameId, queues));
+  kiln::ByteVector received;
+  std::vector<uint8_t> buffer(kReadSize);
+  while (running) {
+    boost::system::error_code error;
+    const std::size_t count = co_await pipe.async_read_some(
+        boost::asio::buffer(buffer), boost::asio::redirect_error(boost::asio::use_awaitable, error));
+    if (error) break;
+    received.insert(received.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(count));
+    if (!handler.handleReceivedData(received)) break;
+  }
+}
+
+void GameLink::PostState(const char* stateName) {
+  QueuedEvent event;
+  event.gameId = state.gameLinkTarget.gameId;
+  event.eventName = Widen("StateChanged");
+  event.param1 = Widen(stateName);
+  queues.PostEventToQueue(event);
+}
