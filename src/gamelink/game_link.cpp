@@ -20,8 +20,6 @@ constexpr std::size_t kReadSize = 4096;
 GameLink::GameLink(HelperState& state, EventQueues& queues)
     : state(state),
       queues(queues),
-      pipePath(WideToUtf8(state.gameLinkTarget.pipePath)),
-      executableName(WideToUtf8(state.gameLinkTarget.executableName)),
       pipe(state.io),
       retry(state.io) {}
 
@@ -37,8 +35,10 @@ void GameLink::Stop() {
 }
 
 boost::asio::awaitable<void> GameLink::Run() {
+  const std::string pipePath = WideToUtf8(state.gameLinkTarget.pipePath);
+  const std::string executableName = WideToUtf8(state.gameLinkTarget.executableName);
   Log("%s: Looking for game on pipe \"%s\"\n", kTag, pipePath.c_str());
-  if (co_await Connect()) {
+  if (co_await Connect(pipePath)) {
     Log("%s: Connected to pipe %s\n", kTag, pipePath.c_str());
     uint32_t processId = 0;
     if (!IsProcessesRunning(state.gameLinkTarget.executableName, processId)) {
@@ -60,7 +60,7 @@ boost::asio::awaitable<void> GameLink::Run() {
 }
 
 // True once the pipe is open; false when the link was stopped first.
-boost::asio::awaitable<bool> GameLink::Connect() {
+boost::asio::awaitable<bool> GameLink::Connect(const std::string& pipePath) {
   while (running) {
     boost::system::error_code error;
     if (OpenGamePipe(pipe, pipePath, error)) co_return true;

@@ -29,14 +29,12 @@ class GameLink {
 
  private:
   boost::asio::awaitable<void> Run();
-  boost::asio::awaitable<bool> Connect();
+  boost::asio::awaitable<bool> Connect(const std::string& pipePath);
   boost::asio::awaitable<void> Receive();
   void PostState(const char* state);
 
   HelperState& state;
   EventQueues& queues;
-  const std::string pipePath;
-  const std::string executableName;
   bool running = true;  // only on the I/O thread
   GamePipe pipe;
   boost::asio::steady_timer retry;

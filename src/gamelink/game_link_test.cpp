@@ -1,21 +1,25 @@
-// The game link thread against the demo game, started as a child process.
-#include "gamelink/gantry_thread.h"
+// The game link on an I/O thread of its own, against the demo game started as a child
+// process.
+#include "gamelink/game_link.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/post.hpp>
+
 #include "common/log.h"
 #include "common/sync.h"
 #include "events/event_queues.h"
-#include "events/event_registry.h"
 #include "gamelink/test_pipe_server.h"
 #include "gamelink/test_process.h"
-#include "process/process_values.h"
 
 namespace {
 
@@ -37,13 +41,14 @@ void WriteText(const std::string& path, const std::string& text) {
   fclose(f);
 }
 
-class GantryThreadTest : public ::testing::Test {
+uint32_t RunService(void* io) {
+  static_cast<boost::asio::io_context*>(io)->run();
+  return 0;
+}
+
+class GameLinkTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    eventQueueLock.Initialize();
-    gameConnectedEvent.Create();
-    gameLinkShutdownEvent.Create();
-    gameLinkWakeEvent.Create();
     suiteDir = new std::string(MakeScratchDir());
     gamePath = new std::string(BuildTreePath(TOVEL_DEMO_GAME));
 #ifndef _WIN32
@@ -57,10 +62,6 @@ class GantryThreadTest : public ::testing::Test {
   static void TearDownTestSuite() {
     std::error_code ignored;
     std::filesystem::remove_all(*suiteDir, ignored);
-    gameLinkShutdownEvent.Close();
-    gameLinkWakeEvent.Close();
-    gameConnectedEvent.Close();
-    eventQueueLock.Delete();
   }
 
   void SetUp() override {
@@ -68,24 +69,22 @@ class GantryThreadTest : public ::testing::Test {
     dir = MakeScratchDir();
     pipeName = "tovel_link_test_" + std::to_string(CurrentProcessId()) + "_" + std::to_string(++count);
     SetEnv("XDG_RUNTIME_DIR", dir);  // where the Linux build looks for the game's socket
-    target.gameId = Widen("MARBLE-GAME");
-    target.pipePath = Utf8ToWide(PipePath());
+    state.gameLinkTarget.gameId = Widen("MARBLE-GAME");
+    state.gameLinkTarget.pipePath = Utf8ToWide(PipePath());
     exeName = *gameName;
-    target.executableName = Utf8ToWide(exeName);
-    gameLinkRunning = true;
-    gameProcessId = 0;
-    while (gameConnectedEvent.Wait(0) == WaitResult::Signaled) {
-    }
-    while (gameLinkShutdownEvent.Wait(0) == WaitResult::Signaled) {
-    }
-    eventQueues.clear();
-    TakeEventFromQueue("page");  // the page polls from the start
+    state.gameLinkTarget.executableName = Utf8ToWide(exeName);
+    state.gameConnectedEvent.Create();
+    state.gameLinkShutdownEvent.Create();
+    state.gameLinkExitedEvent.Create();
+    done.Create();
+    queues.TakeEventFromQueue("page");  // the page polls from the start
   }
 
   void TearDown() override {
-    if (link.Started()) StopLink();
+    if (ioThread.Started()) StopLink();
     game.Kill();
-    eventQueues.clear();
+    for (AutoResetEvent* e : {&state.gameConnectedEvent, &state.gameLinkShutdownEvent, &state.gameLinkExitedEvent, &done})
+      e->Close();
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
   }
@@ -106,33 +105,49 @@ class GantryThreadTest : public ::testing::Test {
   void StartLink() {
     ::testing::internal::CaptureStderr();
     PrepareDiagnostics();
-    ASSERT_TRUE(link.Start(GantryThread, &target));
+    link.Start();
+    ASSERT_TRUE(ioThread.Start(RunService, &state.io));
   }
 
-  // The thread ends by itself: it signals, then it is joined.
+  // The link ends by itself: it signals, then the service is stopped.
   bool LinkEndsWithin(uint32_t ms) {
-    if (gameLinkShutdownEvent.Wait(ms) != WaitResult::Signaled) return false;
+    if (state.gameLinkShutdownEvent.Wait(ms) != WaitResult::Signaled) return false;
     StopLink();
     return true;
   }
 
   void StopLink() {
-    gameLinkRunning = false;
-    gameLinkWakeEvent.Set();
-    link.Join();
+    link.Stop();
+    state.gameLinkExitedEvent.Wait(kWaitForever);
+    state.io.stop();
+    ioThread.Join();
     lines = ::testing::internal::GetCapturedStderr();
+  }
+
+  // Runs fn on the I/O thread, which owns the queues while it runs.
+  void OnLoop(const std::function<void()>& fn) {
+    if (!ioThread.Started() || state.io.stopped()) return fn();
+    boost::asio::post(state.io, [&] {
+      fn();
+      done.Set();
+    });
+    done.Wait(kWaitForever);
   }
 
   // Every event the page has not taken yet, as "Name param1 param2 ...".
   std::vector<std::string> TakeEvents() {
-    while (auto e = TakeEventFromQueue("page")) {
+    OnLoop([this] { TakeEventsNow(); });
+    return events;
+  }
+
+  void TakeEventsNow() {
+    while (auto e = queues.TakeEventFromQueue("page")) {
       EXPECT_EQ(WideToUtf8(e->gameId), "MARBLE-GAME");
       std::string text = WideToUtf8(e->eventName);
       for (const WideString* p : {&e->param1, &e->param2, &e->param3, &e->param4, &e->param5, &e->param6, &e->param7, &e->param8})
         if (!p->empty()) text += " " + WideToUtf8(*p);
       events.push_back(text);
     }
-    return events;
   }
 
   bool WaitForEvent(const std::string& text, uint32_t ms) {
@@ -159,19 +174,19 @@ class GantryThreadTest : public ::testing::Test {
     std::vector<std::string> out = {"GantryThread: Looking for game on pipe \"" + path + "\"\n"};
     if (connected) out.push_back("GantryThread: Connected to pipe " + path + "\n");
     if (connected && found)
-      out.push_back("GantryThread: Pid of " + exeName + " is " + std::to_string(gameProcessId.load()) + "\n");
+      out.push_back("GantryThread: Pid of " + exeName + " is " + std::to_string(state.gameProcessId.load()) + "\n");
     if (connected && !found) out.push_back("GantryThread: Unable to locate process for child process " + exeName + "\n");
     out.push_back("GantryThread: Signaling Gantry shutdown event\n");
     return out;
   }
 
   void ExpectGameFound() {
-    EXPECT_EQ(gameConnectedEvent.Wait(0), WaitResult::Signaled);
-    EXPECT_EQ(gameConnectedEvent.Wait(0), WaitResult::TimedOut) << "signalled more than once";
+    EXPECT_EQ(state.gameConnectedEvent.Wait(0), WaitResult::Signaled);
+    EXPECT_EQ(state.gameConnectedEvent.Wait(0), WaitResult::TimedOut) << "signalled more than once";
 #ifdef _WIN32
-    EXPECT_NE(gameProcessId.load(), 0u);  // the prefix may list another tovel3.exe first
+    EXPECT_NE(state.gameProcessId.load(), 0u);  // the prefix may list another tovel3.exe first
 #else
-    EXPECT_EQ(gameProcessId.load(), game.Id());
+    EXPECT_EQ(state.gameProcessId.load(), game.Id());
 #endif
   }
 
@@ -182,18 +197,22 @@ class GantryThreadTest : public ::testing::Test {
   std::string dir;
   std::string pipeName;
   std::string exeName;  // the executable name the link looks for
-  GameLinkTarget target;
+  HelperState state;
+  EventQueues queues{u"MARBLE-GAME"};
+  GameLink link{state, queues};
+  boost::asio::executor_work_guard<boost::asio::io_context::executor_type> keepRunning{state.io.get_executor()};
+  Thread ioThread;
+  AutoResetEvent done;  // a job given to the I/O thread has run
   ChildProcess game;
-  Thread link;
   std::string lines;
   std::vector<std::string> events;
 };
 
-std::string* GantryThreadTest::suiteDir = nullptr;
-std::string* GantryThreadTest::gamePath = nullptr;
-std::string* GantryThreadTest::gameName = new std::string("tovel3.exe");
+std::string* GameLinkTest::suiteDir = nullptr;
+std::string* GameLinkTest::gamePath = nullptr;
+std::string* GameLinkTest::gameName = new std::string("tovel3.exe");
 
-TEST_F(GantryThreadTest, LatePipeThenFramesThenTheGameClosesIt) {
+TEST_F(GameLinkTest, LatePipeThenFramesThenTheGameClosesIt) {
   // The pipe appears only after the thread has tried for a while; the frames written
   // just before the close still arrive.
   StartGame("sleep 700\nframe LobbyJoined alice  lobby_3\nframe ScoreChanged 1 0\nclose\n");
@@ -206,7 +225,7 @@ TEST_F(GantryThreadTest, LatePipeThenFramesThenTheGameClosesIt) {
   EXPECT_NE(lines.find("GenericGantryCommand::execute: LobbyJoined alice  lobby_3\n"), std::string::npos) << lines;
 }
 
-TEST_F(GantryThreadTest, WrongMagicEndsTheLinkLikeAClosedPipe) {
+TEST_F(GameLinkTest, WrongMagicEndsTheLinkLikeAClosedPipe) {
   StartGame("frame Good 1\nraw 58 45 07 00 00 00 00\n");
   StartLink();
   ASSERT_TRUE(LinkEndsWithin(20000)) << ReadText(RecordPath());
@@ -216,38 +235,38 @@ TEST_F(GantryThreadTest, WrongMagicEndsTheLinkLikeAClosedPipe) {
   EXPECT_TRUE(game.Running());  // the game is never stopped by the link
 }
 
-TEST_F(GantryThreadTest, StoppedWhileTheLinkIsUpStillTellsTheGameIsGone) {
+TEST_F(GameLinkTest, StoppedWhileTheLinkIsUpStillTellsTheGameIsGone) {
   StartGame("frame MatchStarted arena_7\n");
   StartLink();
   ASSERT_TRUE(WaitForEvent("MatchStarted arena_7", 20000)) << ReadText(RecordPath());
-  EXPECT_EQ(gameLinkShutdownEvent.Wait(300), WaitResult::TimedOut);  // the link stays up
+  EXPECT_EQ(state.gameLinkShutdownEvent.Wait(300), WaitResult::TimedOut);  // the link stays up
   StopLink();
-  EXPECT_EQ(gameLinkShutdownEvent.Wait(0), WaitResult::Signaled);
+  EXPECT_EQ(state.gameLinkShutdownEvent.Wait(0), WaitResult::Signaled);
   EXPECT_EQ(TakeEvents(), (std::vector<std::string>{"StateChanged READY", "MatchStarted arena_7", "StateChanged GAMEISGONE"}));
   ExpectGameFound();
   EXPECT_EQ(LinkLines(), ExpectedLines(true, true));
 }
 
-TEST_F(GantryThreadTest, PipeWithoutAGameProcessRaisesNothing) {
+TEST_F(GameLinkTest, PipeWithoutAGameProcessRaisesNothing) {
   TestPipeServer server;  // the test serves the pipe (in a folder of its own on Linux)
   ASSERT_TRUE(server.Create(pipeName));
   exeName = "tovel-absent-" + std::to_string(CurrentProcessId()) + ".exe";
-  target.executableName = Utf8ToWide(exeName);
+  state.gameLinkTarget.executableName = Utf8ToWide(exeName);
   StartLink();
   ASSERT_TRUE(LinkEndsWithin(20000));
   EXPECT_EQ(LinkLines(), ExpectedLines(true, false));
   EXPECT_TRUE(TakeEvents().empty());
-  EXPECT_EQ(gameConnectedEvent.Wait(0), WaitResult::TimedOut);
-  EXPECT_EQ(gameProcessId.load(), 0u);
+  EXPECT_EQ(state.gameConnectedEvent.Wait(0), WaitResult::TimedOut);
+  EXPECT_EQ(state.gameProcessId.load(), 0u);
 }
 
-TEST_F(GantryThreadTest, NotRunningAtStartOnlyLooksAndSignals) {
-  gameLinkRunning = false;
+TEST_F(GameLinkTest, StoppedBeforeItRunsOnlyLooksAndSignals) {
+  link.Stop();
   StartLink();
   ASSERT_TRUE(LinkEndsWithin(5000));
   EXPECT_EQ(lines, "GantryThread: Looking for game on pipe \"" + PipePath() + "\"\nGantryThread: Signaling Gantry shutdown event\n");
   EXPECT_TRUE(TakeEvents().empty());
-  EXPECT_EQ(gameConnectedEvent.Wait(0), WaitResult::TimedOut);
+  EXPECT_EQ(state.gameConnectedEvent.Wait(0), WaitResult::TimedOut);
 }
 
 }  // namespace

@@ -7,9 +7,7 @@
 #include <string>
 
 #include "events/event_queues.h"
-#include "events/event_registry.h"
-#include "process/io_service.h"
-#include "process/process_values.h"
+#include "events/wall_clock.h"
 #include "web/parked_polls.h"
 
 namespace {
@@ -19,25 +17,13 @@ using testing::internal::GetCapturedStderr;
 
 class WebHandlers : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    eventQueueLock.Initialize();
-    gameLinkTarget.gameId = u"MARBLE-GAME";
-  }
-  static void TearDownTestSuite() { eventQueueLock.Delete(); }
-  void SetUp() override {
-    ScopedLock hold(eventQueueLock);
-    eventQueues.clear();
-    gameProcessId = 0;
-  }
-
-  static bool QueueExists(const std::string& name) {
-    ScopedLock hold(eventQueueLock);
-    return eventQueues.count(name) == 1;
-  }
-  static size_t Pending(const std::string& name) {
-    ScopedLock hold(eventQueueLock);
-    return eventQueues.pending(name);
-  }
+  bool QueueExists(const std::string& name) const { return queues.count(name) == 1; }
+  size_t Pending(const std::string& name) const { return queues.pending(name); }
+  void PostEventToQueue(const QueuedEvent& event) { queues.PostEventToQueue(event); }
+  void TakeEventFromQueue(const std::string& name) { queues.TakeEventFromQueue(name); }
+  void WakeParkedPolls() { endpoints.polls().WakeParkedPolls(); }
+  void AnswerParkedPolls() { endpoints.polls().AnswerParkedPolls(); }
+  size_t ParkedPollCount() { return endpoints.polls().ParkedPollCount(); }
 
   struct Answer {
     int32_t status;
@@ -70,11 +56,11 @@ class WebHandlers : public testing::Test {
   };
 
   // Answers given on return; a parked poll has status kAnswerLater.
-  static Answer Get(const std::string& uri) { return Get(uri, nullptr); }
-  static Answer Get(const std::string& uri, std::shared_ptr<ParkedRequest>* parked) {
+  Answer Get(const std::string& uri) { return Get(uri, nullptr); }
+  Answer Get(const std::string& uri, std::shared_ptr<ParkedRequest>* parked) {
     Answer a{0, "stale", "stale"};
     Deferral later;
-    a.status = WebGetRequestHandler(uri, a.contentType, a.body, later);
+    a.status = endpoints.WebGetRequestHandler(uri, a.contentType, a.body, later);
     EXPECT_EQ(a.status == http::server::kAnswerLater, later.request != nullptr) << uri;
     if (parked) *parked = later.request;
     return a;
@@ -83,11 +69,15 @@ class WebHandlers : public testing::Test {
     auto fn = std::move(r.onDeadline);
     fn(r);
   }
-  static Answer Post(const std::string& uri) {
+  Answer Post(const std::string& uri) {
     Answer a{0, "stale", "stale"};
-    a.status = WebPostRequestHandler(uri, "ignored content", a.contentType, a.body);
+    a.status = endpoints.WebPostRequestHandler(uri, "ignored content", a.contentType, a.body);
     return a;
   }
+
+  EventQueues queues{u"MARBLE-GAME"};
+  std::atomic<uint32_t> gameProcessId{0};
+  WebEndpoints endpoints{u"MARBLE-GAME", gameProcessId, queues};
 };
 
 QueuedEvent Event(const char16_t* name, const char16_t* p1) {
@@ -125,8 +115,7 @@ TEST_F(WebHandlers, ImmediateAnswers) {
     EXPECT_EQ(a.contentType, "text/plain") << c.uri;
     EXPECT_EQ(a.body, "") << c.uri;
   }
-  ScopedLock hold(eventQueueLock);
-  EXPECT_TRUE(eventQueues.empty());
+  EXPECT_TRUE(queues.empty());
 }
 
 TEST_F(WebHandlers, LogLines) {
@@ -204,8 +193,8 @@ TEST_F(WebHandlers, PollOfANewNameIsParkedThenAnswersNull) {
 }
 
 // Parked polls take posted events oldest poll first, each event once; a poll whose
-// client left takes none; an event posted without a wake-up is still found at the
-// deadline.
+// client left takes none; an event that reached the queue unannounced is still found
+// at the deadline.
 TEST_F(WebHandlers, ParkedPollsTakeEachEventOnceInTheOrderTheyWaited) {
   std::shared_ptr<ParkedRequest> first, gone, second, other;
   Get("/q", &first);
@@ -227,32 +216,26 @@ TEST_F(WebHandlers, ParkedPollsTakeEachEventOnceInTheOrderTheyWaited) {
 
   std::shared_ptr<ParkedRequest> late;
   Get("/q", &late);
-  PostEventToQueue(Event(u"Three", u"3"));
+  queues.Post(Event(u"Three", u"3"), WallClockSeconds());  // no listener told
+  EXPECT_TRUE(late->waiting());
   Deadline(*late);
   EXPECT_EQ(late->later.body, "MARBLE-GAME\tThree\t3\t\t\t\t\t\t\t\t");
 }
 
-// Posts reach parked polls through the I/O service, one wake-up for many posts; with no
-// poll waiting, a post leaves the service nothing to run.
-TEST_F(WebHandlers, PostsWakeParkedPollsThroughTheIoService) {
-  SetEventPostedHook(NotifyEventPosted);
-  ioService.restart();
+// A post answers the parked polls before it returns (the game link posts on the thread
+// that answers polls), and a post with no poll waiting answers nothing.
+TEST_F(WebHandlers, APostAnswersParkedPollsAtOnce) {
   TakeEventFromQueue("q");
-  WakeParkedPolls();  // forget the polls of earlier cases
   PostEventToQueue(Event(u"Unwaited", u"0"));
-  EXPECT_EQ(ioService.poll(), 0u);
   EXPECT_EQ(Get("/q").body, "MARBLE-GAME\tUnwaited\t0\t\t\t\t\t\t\t\t");
 
   std::shared_ptr<ParkedRequest> parked;
   Get("/q", &parked);
   PostEventToQueue(Event(u"One", u"1"));
-  PostEventToQueue(Event(u"Two", u"2"));
-  ioService.restart();
-  EXPECT_EQ(ioService.poll(), 1u);
   EXPECT_EQ(parked->later.body, "MARBLE-GAME\tOne\t1\t\t\t\t\t\t\t\t");
-  EXPECT_EQ(Pending("q"), 1u);
-  SetEventPostedHook(nullptr);
-  ioService.restart();
+  PostEventToQueue(Event(u"Two", u"2"));
+  EXPECT_EQ(Pending("q"), 1u);  // kept for the next poll
+  EXPECT_EQ(ParkedPollCount(), 0u);
 }
 
 // The ordered shutdown answers the polls that still wait, as their deadline would.
@@ -262,7 +245,7 @@ TEST_F(WebHandlers, ParkedPollsAnswerWhenTheServerStops) {
   Get("/f", &full);
   Get("/f", &gone);
   gone->gone = true;
-  PostEventToQueue(Event(u"Last", u"1"));
+  queues.Post(Event(u"Last", u"1"), WallClockSeconds());  // no listener told
   TakeEventFromQueue("e");  // only f keeps it
   AnswerParkedPolls();
   EXPECT_EQ(empty->later.body, "null");

@@ -25,6 +25,12 @@ WebServer::WebServer(HelperState& state, EventQueues& queues)
 
 WebServer::~WebServer() { servers.clear(); }
 
+std::vector<uint16_t> WebServer::LocalPorts() const {
+  std::vector<uint16_t> ports;
+  for (auto& s : servers) ports.push_back(s->local_port());
+  return ports;
+}
+
 void WebServer::Start() {
   for (int32_t port : helper.webServerPorts) {
     // A port that cannot be bound is reported by its server, which is kept like the

@@ -7,6 +7,7 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <vector>
 
 #include <boost/asio/steady_timer.hpp>
 
@@ -31,6 +32,9 @@ class WebServer {
   void Stop(std::function<void()> done);
 
   bool ended() const { return at == phase::ended; }
+  // The bound port of each server, 0 for one that failed to bind; for tests.
+  std::vector<uint16_t> LocalPorts() const;
+  ParkedPolls& polls() { return endpoints.polls(); }
 
  private:
   enum class phase { building, serving, winding_down, ended };
