@@ -17,8 +17,6 @@ class TestPipeServer {
   bool Accept();
   // Blocks until the client's side has taken every byte; false when the client is gone.
   bool Write(const std::string& bytes);
-  // What the client wrote, waiting up to timeoutMs for at least one byte.
-  std::string Read(uint32_t timeoutMs);
   void CloseClient();
 
   std::string PipePath() const { return "\\\\.\\pipe\\" + name_; }

@@ -55,14 +55,6 @@ bool TestPipeServer::Write(const std::string& bytes) {
   return true;
 }
 
-std::string TestPipeServer::Read(uint32_t timeoutMs) {
-  pollfd p{static_cast<int>(client_), POLLIN, 0};
-  if (poll(&p, 1, static_cast<int>(timeoutMs)) <= 0) return "";
-  char buffer[4096];
-  ssize_t n = recv(static_cast<int>(client_), buffer, sizeof buffer, MSG_DONTWAIT);
-  return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : "";
-}
-
 void TestPipeServer::CloseClient() {
   if (client_ >= 0) close(static_cast<int>(client_));
   client_ = -1;

@@ -30,22 +30,6 @@ bool TestPipeServer::Write(const std::string& bytes) {
          written == bytes.size();
 }
 
-std::string TestPipeServer::Read(uint32_t timeoutMs) {
-  for (uint32_t waited = 0;; waited += 10) {
-    DWORD available = 0;
-    if (!PeekNamedPipe(H(client_), nullptr, 0, nullptr, &available, nullptr)) return "";
-    if (available > 0) {
-      std::string bytes(available, '\0');
-      DWORD got = 0;
-      if (!ReadFile(H(client_), &bytes[0], available, &got, nullptr)) return "";
-      bytes.resize(got);
-      return bytes;
-    }
-    if (waited >= timeoutMs) return "";
-    SleepMs(10);
-  }
-}
-
 void TestPipeServer::CloseClient() {
   if (client_ != -1) CloseHandle(H(client_));
   client_ = -1;

@@ -28,7 +28,7 @@ struct HelperState {
 
   // The one event loop. The I/O thread runs it and alone touches what completes on it;
   // the main thread only posts to it.
-  boost::asio::io_context io{1};
+  boost::asio::io_context io;
   // SIGINT and SIGTERM, added by the main thread at start; they stop the HTTP servers only.
   boost::asio::signal_set stopSignals{io};
 
