@@ -201,7 +201,7 @@ describe('the page client', () => {
     try {
       await page.evaluate(([CLIENT, port]) => {
         const c = eval(CLIENT)(['again', port, {}]);
-        c.addEventListener('status', (e) => { if (e.detail.reason) window.againLost = e.detail.reason; });
+        c.addEventListener('status', (e) => { if (e.detail.state === 'searching' && e.detail.reason) window.againLost = e.detail.reason; });
         c.start();
         return c.whenSubscribed();
       }, [String(CLIENT), port]);
@@ -272,14 +272,29 @@ describe('the page client', () => {
     await sleep(300);
     fake.push('api', eventText('Round', '1'), eventText('Round', '2'), eventText('Round', '3'), eventText('Round', '4'));
     assert.deepEqual(await looped, ['listener 1', 'loop 1', 'listener 2', 'loop 2', 'loop 3']);
-    // The loop ends when the client stops.
+    // The loop outlives stop() and start() (a hidden tab), and ends with its signal.
+    await page.waitForFunction(() => window.rec.api.events.length === 4, null, { timeout: 10000 });
     const ended = page.evaluate(async () => {
-      let n = 0;
-      for await (const e of window.clients.api.events()) n += e ? 1 : 0;
-      return `ended after ${n}`;
+      const names = [];
+      window.leave = new AbortController();
+      try {
+        for await (const e of window.clients.api.events({ signal: window.leave.signal })) names.push(e.params[0]);
+      } catch (e) {
+        names.push(e.name);
+      }
+      return names;
     });
+    await page.evaluate(async () => {
+      await window.clients.api.stop();
+      window.clients.api.start();
+      await window.clients.api.whenSubscribed();
+    });
+    fake.push('api', eventText('Round', '5'));
+    await page.waitForFunction(() => window.rec.api.events.length === 5, null, { timeout: 10000 });
+    await page.evaluate(() => window.leave.abort());
+    // Round 4 came before this loop began.
+    assert.deepEqual(await ended, ['5', 'AbortError']);
     await page.evaluate(() => window.clients.api.stop());
-    assert.match(await ended, /^ended after \d$/);
     await page.context().close();
   });
 
@@ -379,11 +394,15 @@ describe('the client without a browser: options it refuses, its sentences', () =
     });
   }
 
-  it('has a sentence for every state, not the bare word', () => {
-    const states = ['searching', 'connected', 'subscribed', 'not-running', 'permission-pending', 'permission-denied',
-      'origin-refused', 'wrong-app', 'stopped'];
-    for (const state of states) assert.match(describeState(state), / /, state);
+  it('has a sentence for every state and for each thing that blocks the page, not the bare word', () => {
+    const states = ['searching', 'connected', 'subscribed', 'not-running', 'blocked', 'permission-pending', 'permission-denied',
+      'origin-refused', 'wrong-app', 'stopped', { state: 'blocked', blockedBy: 'mixed-content' }, { state: 'blocked', blockedBy: 'insecure-context' }];
+    for (const state of states) assert.match(describeState(state), / /, JSON.stringify(state));
     assert.equal(new Set(states.map(describeState)).size, states.length);
+    assert.match(describeState({ state: 'blocked', blockedBy: 'mixed-content' }), /another browser/);
+    assert.match(describeState({ state: 'blocked', blockedBy: 'insecure-context' }), /https/);
+    assert.match(describeState({ state: 'permission-denied' }), /allow 'local network access'/);
+    assert.equal(describeState({ state: 'not-running', reason: 'x' }), describeState('not-running'));
   });
 
   it('accepts names that only look like the reserved ones', () => {
