@@ -232,6 +232,13 @@ export function parseEvent(text) {
 }
 
 /**
+ * Why the signal aborted: its reason, or an AbortError in browsers whose signals carry none.
+ * @param {AbortSignal} signal
+ * @returns {unknown}
+ */
+const reasonOf = (signal) => (signal.reason !== undefined ? signal.reason : new DOMException('The operation was aborted.', 'AbortError'));
+
+/**
  * Resolves after ms, or at once when one of the signals aborts.
  * @param {number} ms
  * @param {AbortSignal[]} signals
@@ -263,7 +270,7 @@ function linked(parents, ms) {
   const own = /** @type {AbortSignal[]} */ (parents.filter(Boolean));
   let expired = false;
   /** @param {AbortSignal} [from] */
-  const abort = (from) => controller.abort(from && from.reason);
+  const abort = (from) => controller.abort(from && reasonOf(from));
   const timer = ms === undefined ? undefined : setTimeout(() => { expired = true; abort(); }, ms);
   /** @type {[AbortSignal, () => void][]} */
   const listeners = [];
@@ -305,13 +312,13 @@ const OPAQUE = { ...CORS, mode: 'no-cors' };
  * @returns {Promise<{reply: Response, text: string}|'failed'|'silent'>}
  */
 async function send(url, init, signal, ms) {
-  if (signal && signal.aborted) throw signal.reason;
+  if (signal && signal.aborted) throw reasonOf(signal);
   const limit = linked([signal], ms);
   try {
     const reply = await fetch(url, { ...init, signal: limit.signal });
     return { reply, text: await reply.text() };
   } catch {
-    if (signal && signal.aborted) throw signal.reason;
+    if (signal && signal.aborted) throw reasonOf(signal);
     return limit.timedOut() ? 'silent' : 'failed';
   } finally {
     limit.done();
@@ -405,6 +412,17 @@ function mixedContentBlocked(url) {
 }
 
 /**
+ * Whether the page itself is on this computer's loopback address: a browser never holds
+ * its requests to the helper for a local-network prompt.
+ * @returns {boolean}
+ */
+function pageOnLoopback() {
+  if (typeof location === 'undefined') return false;
+  const host = location.hostname;
+  return host === 'localhost' || host.endsWith('.localhost') || /^127\.\d+\.\d+\.\d+$/.test(host) || host === '[::1]';
+}
+
+/**
  * Names ports in a sentence: "4219", "4219 and 5219", "4219, 5219 and 6219".
  * @param {number[]} ports
  */
@@ -425,12 +443,16 @@ async function search({ appId, ports, host, signal, timeoutMs, onPending, quiet 
   const silent = [];
   /** @type {number[]} */
   const nothing = [];
+  let answered = false;
+  // A browser that holds requests for its prompt holds them all, and never those of a
+  // page on loopback: a port that failed at once, or answered, shows that it does not.
+  const mayBeHeld = () => !nothing.length && !answered && !pageOnLoopback();
   for (const port of ports) {
-    if (signal && signal.aborted) throw signal.reason;
+    if (signal && signal.aborted) throw reasonOf(signal);
     const base = `http://${host}:${port}`;
     // A pending permission prompt holds the request; say so while it waits.
     const slow = setTimeout(() => {
-      if (permission && permission.state === 'prompt') onPending();
+      if (permission && permission.state === 'prompt' && mayBeHeld()) onPending();
     }, 2500);
     /** @type {Seen} */
     let seen;
@@ -441,6 +463,7 @@ async function search({ appId, ports, host, signal, timeoutMs, onPending, quiet 
     } finally {
       clearTimeout(slow);
     }
+    if (seen.kind !== 'silent' && seen.kind !== 'nothing') answered = true;
     if (seen.kind === 'ok') {
       if (seen.appId === appId) return { state: 'connected', port, appId: seen.appId, helperVersion: seen.helperVersion };
       wrong = wrong || { state: 'wrong-app', port, appId: seen.appId, helperVersion: seen.helperVersion };
@@ -460,8 +483,8 @@ async function search({ appId, ports, host, signal, timeoutMs, onPending, quiet 
     if (typeof isSecureContext === 'boolean' && !isSecureContext) return { state: 'blocked', blockedBy: 'insecure-context' };
     return { state: 'permission-denied' };
   }
-  // A request held past the time limit while the prompt is still to be answered.
-  if (settled && settled.state === 'prompt' && silent.length) return { state: 'permission-pending' };
+  // Every request held past the time limit while the prompt is still to be answered.
+  if (settled && settled.state === 'prompt' && silent.length && mayBeHeld()) return { state: 'permission-pending' };
   if (!silent.length && mixedContentBlocked(`http://${host}:${ports[0]}/handshake`)) return { state: 'blocked', blockedBy: 'mixed-content' };
   const reasons = [];
   if (silent.length) reasons.push(`port${silent.length > 1 ? 's' : ''} ${listPorts(silent)} did not answer within ${timeoutMs} ms`);
@@ -604,7 +627,7 @@ function abortable(d, signal, drop) {
   if (!signal) return;
   const abort = () => {
     if (drop) drop();
-    d.reject(signal.reason);
+    d.reject(reasonOf(signal));
   };
   signal.addEventListener('abort', abort, { once: true });
   const forget = () => signal.removeEventListener('abort', abort);
@@ -748,7 +771,7 @@ export class HelperClient extends EventTarget {
   #when(already, waiting, options) {
     const signal = checkSignal(options && options.signal);
     if (this.#status.state === 'stopped') return Promise.reject(stoppedError());
-    if (signal && signal.aborted) return Promise.reject(signal.reason);
+    if (signal && signal.aborted) return Promise.reject(reasonOf(signal));
     if (already && isUp(this.#status)) return Promise.resolve(copy(this.#status));
     /** @type {ReturnType<typeof deferred<ConnectedStatus>>} */
     const d = deferred();
@@ -800,9 +823,9 @@ export class HelperClient extends EventTarget {
     const onAbort = () => {
       buffered.length = 0;
       if (waiting.length) {
-        for (const w of waiting.splice(0)) w.reject(signal && signal.reason);
+        for (const w of waiting.splice(0)) w.reject(signal && reasonOf(signal));
       } else {
-        failure = { reason: signal && signal.reason };
+        failure = { reason: signal && reasonOf(signal) };
       }
       finish();
     };
@@ -937,7 +960,7 @@ export class HelperClient extends EventTarget {
   async killGame(options) {
     const own = checkSignal(options && options.signal);
     if (this.#status.state === 'stopped') throw stoppedError();
-    if (own && own.aborted) throw own.reason;
+    if (own && own.aborted) throw reasonOf(own);
     const stop = this.#stop.signal;
     const cut = linked([stop, own]);
     const signal = cut.signal;
@@ -964,7 +987,7 @@ export class HelperClient extends EventTarget {
       throw new HelperError(lost.state, describeState(lost), lost);
     } catch (e) {
       if (stop.aborted) throw stoppedError();
-      if (own && own.aborted) throw own.reason;
+      if (own && own.aborted) throw reasonOf(own);
       throw e;
     } finally {
       cut.done();

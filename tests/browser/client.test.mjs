@@ -5,6 +5,7 @@
 // stopped client answers. The options it refuses are checked in node, where the
 // module loads as well.
 import assert from 'node:assert/strict';
+import net from 'node:net';
 import { after, before, describe, it } from 'node:test';
 import { APP_ID, event, eventText, launchBrowser, sleep, startFakeHelper, startPageServer, waitUntil } from './harness.mjs';
 import { HelperClient, HelperError, describeState } from '../../page/client/webhelper-client.js';
@@ -190,6 +191,37 @@ describe('the page client', () => {
       await page.evaluate(() => window.clients.down.stop());
     } finally {
       await up.close();
+    }
+    await page.context().close();
+  });
+
+  it('passes over a port that accepts and never answers, and a kill there settles', async () => {
+    const held = new Set();
+    const silent = net.createServer((s) => { held.add(s); s.on('error', () => {}); });
+    await new Promise((r) => silent.listen(0, '127.0.0.1', r));
+    const page = await open();
+    try {
+      const seen = await page.evaluate(async ([CLIENT, silentPort, port]) => {
+        const limit = () => ({ signal: AbortSignal.timeout(15000) });
+        const found = eval(CLIENT)(['past-silent', silentPort, { ports: [silentPort, port] }]);
+        found.start();
+        const alone = eval(CLIENT)(['silent-alone', silentPort, { requestTimeoutMs: 1000 }]);
+        alone.start();
+        const subscribed = await found.whenSubscribed(limit()).then((s) => s.port === port, (e) => e.name);
+        const kill = await alone.killGame(limit()).then((r) => r, (e) => `${e.name} ${e.code} ${e.status?.reason}`);
+        for (let i = 0; i < 100 && alone.status.state === 'searching'; i += 1) await new Promise((r) => setTimeout(r, 100));
+        return { subscribed, kill, status: alone.status };
+      }, [String(CLIENT), silent.address().port, fake.port]);
+      const port = silent.address().port;
+      assert.deepEqual(seen, {
+        subscribed: true,
+        kill: `HelperError not-running port ${port} did not answer within 1000 ms`,
+        status: { state: 'not-running', reason: `port ${port} did not answer within 1000 ms` },
+      });
+      await page.evaluate(() => Promise.all(Object.values(window.clients).map((c) => c.stop())));
+    } finally {
+      for (const s of held) s.destroy();
+      silent.close();
     }
     await page.context().close();
   });

@@ -171,20 +171,27 @@ describe('the page client never hangs', () => {
     assert.deepEqual(Object.fromEntries(seen), Object.fromEntries(cases.map((c) => [c.name, c.want])));
   });
 
-  it('says what a search met: silent ports and closed ones, or a request held while the permission prompt waits', async () => {
+  it('says what a search met: silent ports and closed ones, or requests held while the permission prompt waits', async () => {
     const closed = await startSilentPort();
     await closed.close();
+    const both = () => [silent.port, closed.port];
+    const notRunning = { state: 'not-running', reason: `port ${silent.port} did not answer within 500 ms; nothing answers on port ${closed.port}` };
+    const prompt = () => ({ navigator: withPermission(new FakePermission('prompt')) });
     const cases = [
-      { browser: {}, want: { state: 'not-running', reason: `port ${silent.port} did not answer within 500 ms; nothing answers on port ${closed.port}` } },
-      { browser: { navigator: withPermission(new FakePermission('prompt')) }, want: { state: 'permission-pending' } },
-      { browser: { navigator: withPermission(new FakePermission('granted')) }, want: { state: 'not-running', reason: `port ${silent.port} did not answer within 500 ms; nothing answers on port ${closed.port}` } },
+      { name: 'no permission to ask', browser: {}, ports: both, want: notRunning },
+      { name: 'permission granted', browser: { navigator: withPermission(new FakePermission('granted')) }, ports: both, want: notRunning },
+      { name: 'prompt, every port held', browser: prompt(), ports: () => [silent.port], want: { state: 'permission-pending' } },
+      // A browser that holds requests for its prompt holds them all.
+      { name: 'prompt, one port failed at once', browser: prompt(), ports: both, want: notRunning },
+      // Nor does it hold any of a page on loopback.
+      { name: 'prompt, page on 127.0.0.1', browser: { ...prompt(), location: { protocol: 'http:', hostname: '127.0.0.1' } }, ports: () => [silent.port], want: { state: 'not-running', reason: `port ${silent.port} did not answer within 500 ms` } },
     ];
     for (const c of cases) {
       fakeBrowser(c.browser);
-      const cl = client({ ports: [silent.port, closed.port], requestTimeoutMs: 500 });
+      const cl = client({ ports: c.ports(), requestTimeoutMs: 500 });
       cl.start();
-      assert.ok(await waitUntil(() => cl.status.state !== 'searching', 5000), JSON.stringify(c.browser));
-      assert.deepEqual(cl.status, c.want);
+      assert.ok(await waitUntil(() => cl.status.state !== 'searching', 5000), c.name);
+      assert.deepEqual(cl.status, c.want, c.name);
       await cl.stop();
       restoreBrowser();
     }
@@ -348,8 +355,8 @@ describe('what blocks the page, from what the browser lets it learn', () => {
   afterEach(() => restoreBrowser());
 
   it('tells a browser that stopped the requests from a helper that is not running', async () => {
-    const https = { protocol: 'https:' };
-    const http = { protocol: 'http:' };
+    const https = { protocol: 'https:', hostname: 'www.tovelgames.example' };
+    const http = { protocol: 'http:', hostname: 'www.tovelgames.example' };
     const cases = [
       { name: 'https page, the browser refuses to queue a beacon', location: https, beacon: false, want: { state: 'blocked', blockedBy: 'mixed-content' }, beacons: 1 },
       { name: 'https page, the beacon is queued', location: https, beacon: true, want: { state: 'not-running', reason: `nothing answers on port ${closedPort}` }, beacons: 1 },
