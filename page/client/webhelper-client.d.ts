@@ -40,9 +40,9 @@ export type SearchingStatus = {
 export type NotRunningStatus = {
     state: 'not-running';
     /**
-     * what the search saw: nothing listening, or a port that accepted and did not answer
+     * set when a port let the time limit pass (a program that accepts and never answers): which, and what the others did
      */
-    reason: string;
+    reason?: string;
 };
 export type BlockedStatus = {
     state: 'blocked';
@@ -150,7 +150,7 @@ export type WaitOptions = {
  * - `connected`: a helper with the expected app id answers on `port`;
  * - `subscribed`: the first poll of this connection came back, so the page's queue
  *   exists in the helper: every event the game sends from now on reaches the page;
- * - `not-running`: nothing answered on any port (`reason` says what was seen);
+ * - `not-running`: nothing answered on any port (`reason` says so when a port let the time limit pass);
  * - `blocked`: the browser itself stopped the requests (`blockedBy` says why);
  * - `permission-pending`: the browser waits for the user to allow local network access;
  * - `permission-denied`: the browser blocks this page from the local network;
@@ -192,7 +192,7 @@ export type WaitOptions = {
 /**
  * @typedef {object} NotRunningStatus
  * @property {'not-running'} state
- * @property {string} reason  what the search saw: nothing listening, or a port that accepted and did not answer
+ * @property {string} [reason]  set when a port let the time limit pass (a program that accepts and never answers): which, and what the others did
  */
 /**
  * @typedef {object} BlockedStatus

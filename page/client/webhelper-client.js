@@ -15,7 +15,7 @@ export const HELPER_PORTS = Object.freeze([4219, 5219, 6219, 7219]);
  * - `connected`: a helper with the expected app id answers on `port`;
  * - `subscribed`: the first poll of this connection came back, so the page's queue
  *   exists in the helper: every event the game sends from now on reaches the page;
- * - `not-running`: nothing answered on any port (`reason` says what was seen);
+ * - `not-running`: nothing answered on any port (`reason` says so when a port let the time limit pass);
  * - `blocked`: the browser itself stopped the requests (`blockedBy` says why);
  * - `permission-pending`: the browser waits for the user to allow local network access;
  * - `permission-denied`: the browser blocks this page from the local network;
@@ -62,7 +62,7 @@ export const HELPER_PORTS = Object.freeze([4219, 5219, 6219, 7219]);
 /**
  * @typedef {object} NotRunningStatus
  * @property {'not-running'} state
- * @property {string} reason  what the search saw: nothing listening, or a port that accepted and did not answer
+ * @property {string} [reason]  set when a port let the time limit pass (a program that accepts and never answers): which, and what the others did
  */
 
 /**
@@ -486,8 +486,8 @@ async function search({ appId, ports, host, signal, timeoutMs, onPending, quiet 
   // Every request held past the time limit while the prompt is still to be answered.
   if (settled && settled.state === 'prompt' && silent.length && mayBeHeld()) return { state: 'permission-pending' };
   if (!silent.length && mixedContentBlocked(`http://${host}:${ports[0]}/handshake`)) return { state: 'blocked', blockedBy: 'mixed-content' };
-  const reasons = [];
-  if (silent.length) reasons.push(`port${silent.length > 1 ? 's' : ''} ${listPorts(silent)} did not answer within ${timeoutMs} ms`);
+  if (!silent.length) return { state: 'not-running' };
+  const reasons = [`port${silent.length > 1 ? 's' : ''} ${listPorts(silent)} did not answer within ${timeoutMs} ms`];
   if (nothing.length) reasons.push(`nothing answers on port${nothing.length > 1 ? 's' : ''} ${listPorts(nothing)}`);
   return { state: 'not-running', reason: reasons.join('; ') };
 }
@@ -983,7 +983,7 @@ export class HelperClient extends EventTarget {
       }
       /** @type {UnreachableStatus} */
       const lost = again.kind === 'refused' ? { state: 'origin-refused' }
-        : { state: 'not-running', reason: again.kind === 'silent' ? `port ${status.port} did not answer within ${ms} ms` : `nothing answers on port ${status.port}` };
+        : again.kind === 'silent' ? { state: 'not-running', reason: `port ${status.port} did not answer within ${ms} ms` } : { state: 'not-running' };
       throw new HelperError(lost.state, describeState(lost), lost);
     } catch (e) {
       if (stop.aborted) throw stoppedError();
@@ -1104,7 +1104,7 @@ export class HelperClient extends EventTarget {
           }
           // Not expected of a browser; keep looking all the same.
           this.#report(e);
-          found = { state: 'not-running', reason: `the search failed: ${e instanceof Error ? e.message : String(e)}` };
+          found = { state: 'not-running' };
         } finally {
           cut.done();
         }
