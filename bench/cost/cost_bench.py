@@ -14,12 +14,16 @@ Rounds alternate between the helpers (A B A B ...). In each round, after a warm-
                 counted by `perf stat` on the syscalls:sys_enter_* tracepoints, divided
                 by the events delivered in it. Kept out of the CPU window, since
                 counting adds to the cost of each call; the CPU it took is shown apart.
+                With --counter strace, `strace -c -f` counts instead: it stops the
+                helper at every call, which slows it enough to change its pattern
+                (polls then often find their event already queued, and do not wait).
 
 At the end of a round each page must have got every event once and in order.
 Every post reaches each queue, so one frame is two delivered events.
 
 Usage: cost_bench.py [--rounds N] [--window S] [--count-window S] [--rate R]
-                     HELPER_A [HELPER_B]       (B defaults to A: the noise of one build)
+                     [--counter perf|strace] HELPER_A [HELPER_B]
+       (B defaults to A, which shows the noise of one build)
 Run it through bench/cost/run.sh, which builds revisions and isolates the ports.
 """
 import argparse
@@ -317,7 +321,7 @@ def main():
 
     print()
     print(f"{opts.rate:.0f} frames/s, two pages polling; median over {opts.rounds} rounds each "
-          f"(CPU window {opts.window:.0f} s, counting window {opts.count_window:.0f} s)")
+          f"(CPU window {opts.window:.0f} s, then {opts.count_window:.0f} s of counting by {opts.counter})")
     for label, exe in zip(labels, helpers):
         names = sorted({n for res in rounds[label] for n in res["calls"]})
         per_call = {n: statistics.median(res["calls"].get(n, 0.0) for res in rounds[label]) for n in names}
