@@ -332,7 +332,9 @@ def main():
               f"(rounds: {', '.join('%.1f' % res['cpu_us'] for res in rounds[label])})")
         print(f"  system calls per event    {total:.2f}: " + ", ".join(f"{n} {v:.2f}" for v, n in shown))
         print(f"  write -> poll reply       median {med(label, 'median_ms'):.2f} ms, p99 {med(label, 'p99_ms'):.2f} ms")
-    print(f"B/A CPU per delivered event: {med('B', 'cpu_us') / med('A', 'cpu_us'):.2f}")
+    pairs = [b["cpu_us"] / a["cpu_us"] for a, b in zip(rounds["A"], rounds["B"])]
+    print(f"B/A CPU per delivered event: {med('B', 'cpu_us') / med('A', 'cpu_us'):.2f} "
+          f"(round by round: {', '.join('%.2f' % x for x in pairs)}; median {statistics.median(pairs):.2f})")
 
 
 if __name__ == "__main__":
