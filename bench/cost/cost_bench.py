@@ -99,11 +99,22 @@ class PerfCount:
         self.ctl, self.ack, self.out = (os.path.join(work, n) for n in ("perf.ctl", "perf.ack", "perf.out"))
         for fifo in (self.ctl, self.ack):
             os.mkfifo(fifo)
-        self.proc = subprocess.Popen(["perf", "stat", "-x,", "-D", "-1", "--control", f"fifo:{self.ctl},{self.ack}",
-                                      "-e", "syscalls:sys_enter_*", "-p", str(pid), "-o", self.out],
-                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.ctl_f = open(self.ctl, "w")   # both wait until perf opens its ends
-        self.ack_f = open(self.ack)
+        self.ack_f = os.fdopen(os.open(self.ack, os.O_RDONLY | os.O_NONBLOCK))
+        with open(os.path.join(work, "perf.err"), "wb") as err:
+            self.proc = subprocess.Popen(["perf", "stat", "-x,", "-D", "-1", "--control", f"fifo:{self.ctl},{self.ack}",
+                                          "-e", "syscalls:sys_enter_*", "-p", str(pid), "-o", self.out],
+                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
+        # The control fifo opens once perf reads it; a perf that fails never does.
+        while True:
+            try:
+                self.ctl_f = os.fdopen(os.open(self.ctl, os.O_WRONLY | os.O_NONBLOCK), "w")
+                break
+            except OSError:
+                if self.proc.poll() is not None:
+                    raise RuntimeError(f"perf ended; see {err.name}")
+                time.sleep(0.01)
+        for f in (self.ctl_f, self.ack_f):
+            os.set_blocking(f.fileno(), True)
 
     def _command(self, word):
         self.ctl_f.write(word + "\n")
@@ -129,8 +140,9 @@ class PerfCount:
         return calls
 
     def kill(self):
-        for f in (self.ctl_f, self.ack_f):
-            f.close()
+        self.ack_f.close()
+        if hasattr(self, "ctl_f"):
+            self.ctl_f.close()
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait(10)
