@@ -35,7 +35,6 @@ import socket
 import statistics
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 
@@ -104,7 +103,8 @@ class PerfCount:
             self.proc = subprocess.Popen(["perf", "stat", "-x,", "-D", "-1", "--control", f"fifo:{self.ctl},{self.ack}",
                                           "-e", "syscalls:sys_enter_*", "-p", str(pid), "-o", self.out],
                                          stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
-        # The control fifo opens once perf reads it; a perf that fails never does.
+        # Waits for perf to open its control fifo; a perf that ends before is reported
+        # here, one that ends after by the missing "ack".
         while True:
             try:
                 self.ctl_f = os.fdopen(os.open(self.ctl, os.O_WRONLY | os.O_NONBLOCK), "w")
