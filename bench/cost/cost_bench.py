@@ -31,7 +31,6 @@ import multiprocessing
 import os
 import shutil
 import signal
-import socket
 import statistics
 import subprocess
 import sys
@@ -39,8 +38,8 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "endtoend"))
-from endtoend_bench import (PIPE_NAME, PORT, answers, bench_world, cpu_seconds, fields, frame,  # noqa: E402
-                            percentile, poll, wait_until)
+from endtoend_bench import (bench_world, cpu_seconds, fields, frame,  # noqa: E402
+                            percentile, poll, start_helper, wait_until)
 
 QUEUES = ("page-a", "page-b")
 WARM_UP = 2.0
@@ -193,20 +192,7 @@ def run_round(helper_exe, opts):
         shutil.copy("/bin/sleep", stand_in)
         started.append(subprocess.Popen([stand_in, "3600"]))
 
-        helper_err = os.path.join(work, "helper-stderr.txt")
-        with open(helper_err, "wb") as err:
-            helper = subprocess.Popen([helper_exe, "--activate-webhelper"], cwd=os.path.dirname(helper_exe),
-                                      env=dict(env, TOVELWEBHELPER_TEST_MODE="1"),
-                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
-        started.append(helper)
-        if not wait_until(lambda: answers(PORT), 30):
-            sys.exit("the helper's port does not answer")
-        listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        listener.bind(os.path.join(work, PIPE_NAME))
-        listener.listen(1)
-        listener.settimeout(30)
-        game_sock, _ = listener.accept()
-        listener.close()
+        helper, game_sock, helper_err = start_helper(helper_exe, os.path.dirname(helper_exe), env, work, started)
 
         def helper_log():
             with open(helper_err, "rb") as f:

@@ -98,6 +98,26 @@ def answers(port):
         return False
 
 
+def start_helper(helper_exe, cwd, env, work, started):
+    """Starts the helper in test mode and plays the game's end of its socket: (helper, the
+    game's socket, the path of the helper's standard error)."""
+    helper_err = os.path.join(work, "helper-stderr.txt")
+    with open(helper_err, "wb") as err:
+        helper = subprocess.Popen([helper_exe, "--activate-webhelper"], cwd=cwd,
+                                  env=dict(env, TOVELWEBHELPER_TEST_MODE="1"),
+                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
+    started.append(helper)
+    if not wait_until(lambda: answers(PORT), 30):
+        sys.exit("the helper's port does not answer")
+    listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    listener.bind(os.path.join(work, PIPE_NAME))
+    listener.listen(1)
+    listener.settimeout(30)
+    game, _ = listener.accept()
+    listener.close()
+    return helper, game, helper_err
+
+
 def bench_world(prefix):
     """A scratch folder and a clean environment for one benchmark run; fails when the
     helper's port is already taken (the benchmark needs the machine's loopback)."""
@@ -183,21 +203,7 @@ def main():
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         started.append(stand_in)
 
-        helper_err = os.path.join(work, "helper-stderr.txt")
-        with open(helper_err, "wb") as err:
-            helper = subprocess.Popen([helper_exe, "--activate-webhelper"], cwd=build,
-                                      env=dict(env, TOVELWEBHELPER_TEST_MODE="1"),
-                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
-        started.append(helper)
-        if not wait_until(lambda: answers(PORT), 30):
-            sys.exit("the helper's port does not answer")
-
-        listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        listener.bind(os.path.join(work, PIPE_NAME))
-        listener.listen(1)
-        listener.settimeout(30)
-        game, _ = listener.accept()
-        listener.close()
+        helper, game, helper_err = start_helper(helper_exe, build, env, work, started)
 
         def helper_log():
             with open(helper_err, "rb") as f:

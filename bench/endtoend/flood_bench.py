@@ -27,7 +27,8 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from endtoend_bench import ORIGIN, PIPE_NAME, PORT, answers, bench_world, fields, frame, poll, proc_status, wait_until  # noqa: E402
+from endtoend_bench import (ORIGIN, PORT, bench_world, fields, frame, poll, proc_status,  # noqa: E402
+                            start_helper, wait_until)
 
 FLOOD_FRAMES = int(os.environ.get("FLOOD_FRAMES", "400000"))
 ABANDONED = int(os.environ.get("ABANDONED", "10"))
@@ -103,20 +104,7 @@ def main():
         started.append(subprocess.Popen([game_exe], env=dict(env, TOVEL3_DEMO_SCRIPT=script,
                                                               TOVEL3_DEMO_PIPE="not_the_helpers_pipe"),
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        helper_err = os.path.join(work, "helper-stderr.txt")
-        with open(helper_err, "wb") as err:
-            helper = subprocess.Popen([helper_exe, "--activate-webhelper"], cwd=build,
-                                      env=dict(env, TOVELWEBHELPER_TEST_MODE="1"),
-                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
-        started.append(helper)
-        if not wait_until(lambda: answers(PORT), 30):
-            sys.exit("the helper's port does not answer")
-        listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        listener.bind(os.path.join(work, PIPE_NAME))
-        listener.listen(1)
-        listener.settimeout(30)
-        game, _ = listener.accept()
-        listener.close()
+        helper, game, helper_err = start_helper(helper_exe, build, env, work, started)
 
         def log_tail(size=4096):
             with open(helper_err, "rb") as f:
