@@ -145,7 +145,7 @@ class GameLinkTest : public ::testing::Test {
       EXPECT_EQ(WideToUtf8(e->gameId), "MARBLE-GAME");
       std::string text = WideToUtf8(e->eventName);
       for (const WideString* p : {&e->param1, &e->param2, &e->param3, &e->param4, &e->param5, &e->param6, &e->param7, &e->param8})
-        if (!p->empty()) text += " " + WideToUtf8(*p);
+        if (!p->empty()) text.append(" ").append(WideToUtf8(*p));
       events.push_back(text);
     }
   }

@@ -141,7 +141,7 @@ class ScriptPlayer {
     uint32_t error = 0;
     for (uint32_t i = 1; i <= step.number; ++i) {
       std::string payload = Number(i);
-      if (!step.payload.empty()) payload += " " + Stamped(step.payload);
+      if (!step.payload.empty()) payload.append(" ").append(Stamped(step.payload));
       if (!pipe_.Write(EncodeFrame(step.name, payload), &error)) break;
       ++sent;
     }
@@ -193,7 +193,7 @@ int RunDemoGame(const DemoProcess& self) {
   exitRequested.Create();
 
   std::string args = "[";
-  for (size_t i = 0; i < self.args.size(); ++i) args += (i ? "," : "") + JsonString(self.args[i]);
+  for (size_t i = 0; i < self.args.size(); ++i) args.append(i ? "," : "").append(JsonString(self.args[i]));
   args += "]";
   Record("{\"event\":\"start\",\"pid\":" + std::to_string(self.pid) + ",\"args\":" + args + "}");
 
