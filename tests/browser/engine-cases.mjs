@@ -13,7 +13,7 @@ import assert from 'node:assert/strict';
 import { after, before, describe, it } from 'node:test';
 import {
   HelperWorld, PORTS, SHUTDOWN_LINES, SLOW, assertPortsFree, event, launchEngine, mapTestNames, pidAlive,
-  portAnswers, selfSignedCertificate, sleep, startPageServer, waitUntil,
+  portAnswers, selfSignedCertificate, sleep, startPageServer, waitUntil, within,
 } from './harness.mjs';
 
 const WEB_HOST = 'www.tovelgames.example';
@@ -139,14 +139,14 @@ export function engineCases(engineName) {
       const said = await demo.waitFor(() => /ended the game/.test(document.querySelector('#kill-result').textContent)
         && document.querySelector('#kill-result').textContent, undefined, 10000 * SLOW).catch(() => null);
       assert.ok(said, await demo.evaluate(() => document.querySelector('#kill-result').textContent));
-      assert.notEqual(await Promise.race([game.exited, sleep(10000 * SLOW).then(() => 'still running')]), 'still running');
+      assert.notEqual(await within(game.exited, 10000 * SLOW), 'still running');
       const rows = await demo.waitFor(demoRows, EXPECTED.length + 1, 15000 * SLOW).catch(() => null);
       assert.deepEqual(rows ?? await demo.evaluate(demoRows, 0), [...EXPECTED, GONE].map(asRow), helper.stderr());
       if (wants.state === 'subscribed') {
         await secure.waitFor((n) => window.seen.events.length > n, EXPECTED.length, 10000 * SLOW);
         assert.deepEqual(await secure.evaluate(() => window.seen.events), [...EXPECTED, GONE]);
       }
-      const code = await Promise.race([helper.exited, sleep(30000 * SLOW).then(() => 'still running')]);
+      const code = await within(helper.exited, 30000 * SLOW);
       assert.equal(code, 0, helper.stderr());
       const err = helper.stderr();
       let at = 0;

@@ -38,6 +38,16 @@ export const SLOW = ON_WINE ? 3 : 1;
 
 export const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
+/**
+ * What `promise` settles to, or `fallback` once `ms` pass; its timer ends with it (a
+ * pending timer would keep the test's process alive for the rest of `ms`).
+ */
+export function within(promise, ms, fallback = 'still running') {
+  let timer;
+  const late = new Promise((resolve) => { timer = setTimeout(resolve, ms, fallback); });
+  return Promise.race([promise, late]).finally(() => clearTimeout(timer));
+}
+
 /** Polls predicate until it returns something truthy or timeoutMs passes; returns its last value. */
 export async function waitUntil(predicate, timeoutMs, intervalMs = 50) {
   const deadline = Date.now() + timeoutMs;

@@ -9,6 +9,7 @@ import http from 'node:http';
 import { after, before, describe, it } from 'node:test';
 import {
   APP_ID, HelperWorld, PORTS, SLOW, assertPortsFree, event, launchBrowser, portAnswers, sleep, startPageServer, waitUntil,
+  within,
 } from './harness.mjs';
 
 const READY = { ...event('StateChanged', 'READY'), state: 'READY' };
@@ -110,7 +111,7 @@ describe('a page while the helper comes and goes', () => {
     await game.kill();
     await waitForEvents(3);
     assert.deepEqual((await seen()).events, [READY, round(1), GONE]);
-    assert.equal(await Promise.race([helper.exited, sleep(30000 * SLOW).then(() => 'still running')]), 0, helper.stderr());
+    assert.equal(await within(helper.exited, 30000 * SLOW), 0, helper.stderr());
     await closeOther();
     closeOther = null;
     // Gone for the page too before the next helper comes: a helper started at once may
@@ -129,7 +130,7 @@ describe('a page while the helper comes and goes', () => {
     assert.equal(await page.evaluate(() => window.client.killGame()), 'ended');
     await waitForEvents(6);
     assert.deepEqual((await seen()).events, [READY, round(1), GONE, READY, round(2), GONE]);
-    assert.equal(await Promise.race([helper.exited, sleep(30000 * SLOW).then(() => 'still running')]), 0, helper.stderr());
+    assert.equal(await within(helper.exited, 30000 * SLOW), 0, helper.stderr());
 
     const states = (await seen()).statuses.map((s) => s.state + (s.port ? `:${s.port}` : ''));
     // Two helpers, each met once: no spurious reconnection in between.
