@@ -251,6 +251,7 @@ async function launchChromiumEngine(publicAddresses) {
   return {
     name: 'chromium',
     version: `Chromium ${chromium.browser.version()}`,
+    browser: chromium.browser,
     async open(url) {
       const context = await chromium.browser.newContext({ ignoreHTTPSErrors: true });
       const page = await context.newPage();
