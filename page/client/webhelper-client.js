@@ -15,22 +15,81 @@ export const HELPER_PORTS = Object.freeze([4219, 5219, 6219, 7219]);
  * - `connected`: a helper with the expected app id answers on `port`;
  * - `subscribed`: the first poll of this connection came back, so the page's queue
  *   exists in the helper: every event the game sends from now on reaches the page;
- * - `not-running`: nothing answered on any port;
+ * - `not-running`: nothing answered on any port (`reason` says what was seen);
+ * - `blocked`: the browser itself stopped the requests (`blockedBy` says why);
  * - `permission-pending`: the browser waits for the user to allow local network access;
  * - `permission-denied`: the browser blocks this page from the local network;
  * - `origin-refused`: a helper answered but refuses this page's origin;
  * - `wrong-app`: a helper answered, but for another game (`appId` says which);
  * - `stopped`: `stop()` was called or the signal aborted.
- * @typedef {'searching'|'connected'|'subscribed'|'not-running'|'permission-pending'|'permission-denied'|'origin-refused'|'wrong-app'|'stopped'} ClientState
+ * @typedef {'searching'|'connected'|'subscribed'|'not-running'|'blocked'|'permission-pending'|'permission-denied'|'origin-refused'|'wrong-app'|'stopped'} ClientState
  */
 
 /**
- * @typedef {object} ClientStatus
- * @property {ClientState} state
- * @property {number} [port]           the port of the helper (connected, subscribed, wrong-app)
- * @property {string} [appId]          what the helper's handshake said
- * @property {string} [helperVersion]  what the helper's handshake said
- * @property {string} [reason]         searching again: why the connection was lost
+ * Why the browser stopped the requests:
+ * - `mixed-content`: the page is https and this browser refuses http requests to the
+ *   computer's own address from it;
+ * - `insecure-context`: the page is not a secure context (plain http from another
+ *   host), and this browser lets no such page reach the local network.
+ * @typedef {'mixed-content'|'insecure-context'} BlockedBy
+ */
+
+/**
+ * A helper with the expected app id answers (`connected`), and the page's queue exists
+ * in it (`subscribed`).
+ * @typedef {object} ConnectedStatus
+ * @property {'connected'|'subscribed'} state
+ * @property {number} port           the helper's port
+ * @property {string} appId          what the helper's handshake said
+ * @property {string} helperVersion  what the helper's handshake said
+ */
+
+/**
+ * A helper answered, but with another app id.
+ * @typedef {object} WrongAppStatus
+ * @property {'wrong-app'} state
+ * @property {number} port
+ * @property {string} appId          the app id it named
+ * @property {string} helperVersion
+ */
+
+/**
+ * @typedef {object} SearchingStatus
+ * @property {'searching'} state
+ * @property {string} [reason]  searching again: why the connection was lost
+ */
+
+/**
+ * @typedef {object} NotRunningStatus
+ * @property {'not-running'} state
+ * @property {string} reason  what the search saw: nothing listening, or a port that accepted and did not answer
+ */
+
+/**
+ * @typedef {object} BlockedStatus
+ * @property {'blocked'} state
+ * @property {BlockedBy} blockedBy
+ */
+
+/**
+ * The browser's permission, or the helper, stands in the way.
+ * @typedef {object} RefusedStatus
+ * @property {'permission-pending'|'permission-denied'|'origin-refused'} state
+ */
+
+/**
+ * @typedef {object} StoppedStatus
+ * @property {'stopped'} state
+ */
+
+/**
+ * How a search that found no helper for this page ended.
+ * @typedef {NotRunningStatus|BlockedStatus|RefusedStatus|WrongAppStatus} UnreachableStatus
+ */
+
+/**
+ * The client's status: one shape per state, told apart by `state`.
+ * @typedef {SearchingStatus|ConnectedStatus|UnreachableStatus|StoppedStatus} ClientStatus
  */
 
 /**
@@ -47,10 +106,22 @@ export const HELPER_PORTS = Object.freeze([4219, 5219, 6219, 7219]);
  */
 
 /**
- * Why a call failed: a state the client can be in, or one of
- * - `bad-reply`: a poll's reply that is not an event;
- * - `callback`: a callback or listener of the page threw or rejected.
- * @typedef {ClientState|'bad-reply'|'callback'} HelperErrorCode
+ * Why a call failed, or what onError got: where the helper could not be reached (the
+ * state the search ended in), or
+ * - `stopped`: the client is stopped, or stopped while the call waited;
+ * - `bad-reply`: a poll's reply that is not an event (onError);
+ * - `callback`: a callback or listener of the page threw or rejected (onError).
+ * @typedef {'not-running'|'blocked'|'permission-pending'|'permission-denied'|'origin-refused'|'wrong-app'|'stopped'|'bad-reply'|'callback'} HelperErrorCode
+ */
+
+/**
+ * What the client's listeners get, by event type: `detail` holds what the callback of
+ * the same name gets.
+ * @typedef {object} HelperClientEventMap
+ * @property {CustomEvent<ClientStatus>} status
+ * @property {CustomEvent<HelperEvent>} event
+ * @property {CustomEvent<number>} lost
+ * @property {CustomEvent<unknown>} error
  */
 
 /**
@@ -66,6 +137,13 @@ export const HELPER_PORTS = Object.freeze([4219, 5219, 6219, 7219]);
  * @property {AbortSignal} [signal]  aborting it stops the client for good
  * @property {number} [maxRetryDelayMs]  longest wait between two searches; default 8000, at least 1000
  * @property {number} [pollTimeoutMs]  a poll that takes longer counts as a lost helper; default 15000, at least 2000
+ * @property {number} [requestTimeoutMs]  a handshake or kill request that takes longer counts as unanswered; default 3000, at least 500
+ */
+
+/**
+ * What a call that waits can be given.
+ * @typedef {object} WaitOptions
+ * @property {AbortSignal} [signal]  aborting it rejects the call with the signal's reason
  */
 
 /** Failure of a call or of the client; `code` says what kind (a HelperErrorCode). */
@@ -91,20 +169,32 @@ const MESSAGES = {
   'searching': 'looking for the helper',
   'connected': 'the helper answers; subscribing to its events',
   'subscribed': 'connected to the helper; events arrive as the game sends them',
-  'not-running': 'the helper is not running (nothing answers on its ports)',
-  'permission-pending': 'the browser is asking the user to allow local network access',
-  'permission-denied': "the browser blocks this page from the local network (the 'local network access' permission)",
+  'not-running': 'the helper is not running (nothing answers on its ports): start the game',
+  'blocked': "the browser stopped this page's requests to the helper",
+  'permission-pending': 'the browser is asking the user to allow local network access: answer its prompt',
+  'permission-denied': "the browser blocks this page from the local network: allow 'local network access' for this site (no reload needed)",
   'origin-refused': "the helper answered but refuses this page's origin",
   'wrong-app': 'a helper answered, but for another game',
   'stopped': 'the client is stopped',
 };
 
+/** @type {Record<BlockedBy, string>} */
+const BLOCKED = {
+  'mixed-content': 'this browser does not let an https page reach programs on this computer, such as the helper: use another browser for this page',
+  'insecure-context': 'the browser lets only secure pages reach programs on this computer: the page must be served over https (or from localhost)',
+};
+
 /**
- * A human-readable sentence for a state, for pages that show it as it is.
- * @param {ClientState} state
+ * A sentence for a state, or for a status (which says more where it can: why the
+ * browser blocks the page), for pages that show it as it is.
+ * @param {ClientState|ClientStatus} state
  * @returns {string}
  */
 export function describeState(state) {
+  if (state && typeof state === 'object') {
+    if (state.state === 'blocked' && Object.prototype.hasOwnProperty.call(BLOCKED, state.blockedBy)) return BLOCKED[state.blockedBy];
+    return describeState(state.state);
+  }
   return Object.prototype.hasOwnProperty.call(MESSAGES, state) ? MESSAGES[state] : String(state);
 }
 
@@ -142,6 +232,13 @@ export function parseEvent(text) {
 }
 
 /**
+ * Why the signal aborted: its reason, or an AbortError in browsers whose signals carry none.
+ * @param {AbortSignal} signal
+ * @returns {unknown}
+ */
+const reasonOf = (signal) => (signal.reason !== undefined ? signal.reason : new DOMException('The operation was aborted.', 'AbortError'));
+
+/**
  * Resolves after ms, or at once when one of the signals aborts.
  * @param {number} ms
  * @param {AbortSignal[]} signals
@@ -161,23 +258,37 @@ function sleep(ms, signals) {
 }
 
 /**
- * A signal that aborts with the parent or after ms. Built by hand: AbortSignal.any and
- * AbortSignal.timeout are missing from browsers this client supports.
- * @param {AbortSignal} parent
- * @param {number} ms
- * @returns {{signal: AbortSignal, done: () => void}}  call done() once the request is over
+ * A signal that aborts when one of the parents does, or after ms when given. Built by
+ * hand: AbortSignal.any and AbortSignal.timeout are missing from browsers this client
+ * supports.
+ * @param {(AbortSignal|undefined)[]} parents
+ * @param {number} [ms]
+ * @returns {{signal: AbortSignal, timedOut: () => boolean, done: () => void}}  call done() once it is no longer needed
  */
-function withTimeout(parent, ms) {
+function linked(parents, ms) {
   const controller = new AbortController();
-  const abort = () => controller.abort();
-  const timer = setTimeout(abort, ms);
-  if (parent.aborted) abort();
-  else parent.addEventListener('abort', abort, { once: true });
+  const own = /** @type {AbortSignal[]} */ (parents.filter(Boolean));
+  let expired = false;
+  /** @param {AbortSignal} [from] */
+  const abort = (from) => controller.abort(from && reasonOf(from));
+  const timer = ms === undefined ? undefined : setTimeout(() => { expired = true; abort(); }, ms);
+  /** @type {[AbortSignal, () => void][]} */
+  const listeners = [];
+  for (const parent of own) {
+    if (parent.aborted) {
+      abort(parent);
+    } else {
+      const listener = () => abort(parent);
+      listeners.push([parent, listener]);
+      parent.addEventListener('abort', listener, { once: true });
+    }
+  }
   return {
     signal: controller.signal,
+    timedOut: () => expired && !own.some((parent) => parent.aborted),
     done() {
       clearTimeout(timer);
-      parent.removeEventListener('abort', abort);
+      for (const [parent, listener] of listeners) parent.removeEventListener('abort', listener);
     },
   };
 }
@@ -185,6 +296,34 @@ function withTimeout(parent, ms) {
 // Only plain GETs and body-less POSTs with no custom header: the helper answers no preflight.
 /** @type {RequestInit} */
 const CORS = { mode: 'cors', credentials: 'omit', cache: 'no-store', referrerPolicy: 'no-referrer' };
+/** @type {RequestInit} */
+const OPAQUE = { ...CORS, mode: 'no-cors' };
+
+/**
+ * One request with a time limit, its body read within the same limit. Resolves with the
+ * reply and its text, "failed" when the browser reports a network error (nothing
+ * listens, the browser blocked it, or an unreadable refusal), or "silent" when nothing
+ * came within ms (a program that accepts and never answers, or a browser that holds the
+ * request). Rejects only when signal aborts.
+ * @param {string} url
+ * @param {RequestInit} init
+ * @param {AbortSignal|undefined} signal
+ * @param {number} ms
+ * @returns {Promise<{reply: Response, text: string}|'failed'|'silent'>}
+ */
+async function send(url, init, signal, ms) {
+  if (signal && signal.aborted) throw reasonOf(signal);
+  const limit = linked([signal], ms);
+  try {
+    const reply = await fetch(url, { ...init, signal: limit.signal });
+    return { reply, text: await reply.text() };
+  } catch {
+    if (signal && signal.aborted) throw reasonOf(signal);
+    return limit.timedOut() ? 'silent' : 'failed';
+  } finally {
+    limit.done();
+  }
+}
 
 /**
  * The browser's local-network permission, where it can be asked about.
@@ -202,28 +341,34 @@ async function localNetworkPermission() {
   return null;
 }
 
+/** @typedef {{kind: 'ok', appId: string, helperVersion: string}|{kind: 'refused'|'nothing'|'silent'}} Seen */
+
 /**
  * One look at one port. CORS first: only an allowed page can read the handshake. When
  * that fails, an opaque no-cors request tells "something answered, but not to us" from
  * "nothing is reachable" (a refused origin gets 403 without the header that would let
- * the page read it).
+ * the page read it). A port that lets the time limit pass is not asked again.
  * @param {string} base
  * @param {AbortSignal|undefined} signal
- * @returns {Promise<{kind: 'ok'|'refused'|'nothing', appId?: string, helperVersion?: string}>}
+ * @param {number} ms
+ * @returns {Promise<Seen>}
  */
-async function probe(base, signal) {
-  try {
-    const reply = await fetch(base + '/handshake', { ...CORS, signal });
-    if (reply.ok) {
-      // Another program on the port may answer anything: no app id is a wrong one.
-      const body = await reply.json().catch(() => ({}));
-      return { kind: 'ok', appId: String(body.app_id ?? ''), helperVersion: String(body.helper_version ?? '') };
+async function probe(base, signal, ms) {
+  const got = await send(base + '/handshake', CORS, signal, ms);
+  if (got === 'silent') return { kind: 'silent' };
+  if (got !== 'failed') {
+    if (!got.reply.ok) return { kind: 'refused' };
+    // Another program on the port may answer anything: no app id is a wrong one.
+    let body = {};
+    try {
+      body = JSON.parse(got.text) ?? {};
+    } catch {
+      // Not the helper's JSON.
     }
-    return { kind: 'refused' };
-  } catch (e) {
-    if (signal && signal.aborted) throw e;
+    const { app_id: appId, helper_version: version } = /** @type {{app_id?: unknown, helper_version?: unknown}} */ (body);
+    return { kind: 'ok', appId: String(appId ?? ''), helperVersion: String(version ?? '') };
   }
-  return { kind: (await answers(base + '/handshake', 'GET', signal)) ? 'refused' : 'nothing' };
+  return { kind: await opaque(base + '/handshake', 'GET', signal, ms) };
 }
 
 /**
@@ -231,57 +376,120 @@ async function probe(base, signal) {
  * @param {string} url
  * @param {'GET'|'POST'} method
  * @param {AbortSignal|undefined} signal
+ * @param {number} ms
+ * @returns {Promise<'refused'|'nothing'|'silent'>}  "refused": something answered
  */
-async function answers(url, method, signal) {
-  try {
-    await fetch(url, { mode: 'no-cors', credentials: 'omit', cache: 'no-store', referrerPolicy: 'no-referrer', method, signal });
-    return true;
-  } catch (e) {
-    if (signal && signal.aborted) throw e;
-    return false;
-  }
+async function opaque(url, method, signal, ms) {
+  const got = await send(url, { ...OPAQUE, method }, signal, ms);
+  return got === 'failed' ? 'nothing' : got === 'silent' ? 'silent' : 'refused';
 }
+
+/** @type {Map<string, boolean>} what each loopback address's check found, once per page */
+const mixedContentChecked = new Map();
+
+/**
+ * Whether the browser refuses plain-http requests to the helper from this https page
+ * (WebKit does: mixed content; Chromium and Firefox count loopback as trustworthy).
+ * The browser says so at once by refusing to queue a beacon; anywhere else the beacon
+ * leaves like any request, so this is asked only once every request of a search has
+ * failed, once per page.
+ * @param {string} url
+ * @returns {boolean}
+ */
+function mixedContentBlocked(url) {
+  if (typeof location === 'undefined' || location.protocol !== 'https:') return false;
+  if (typeof navigator === 'undefined' || typeof navigator.sendBeacon !== 'function') return false;
+  let blocked = mixedContentChecked.get(url);
+  if (blocked === undefined) {
+    try {
+      blocked = !navigator.sendBeacon(url);
+    } catch {
+      blocked = false;
+    }
+    mixedContentChecked.set(url, blocked);
+  }
+  return blocked;
+}
+
+/**
+ * Whether the page itself is on this computer's loopback address: a browser never holds
+ * its requests to the helper for a local-network prompt.
+ * @returns {boolean}
+ */
+function pageOnLoopback() {
+  if (typeof location === 'undefined') return false;
+  const host = location.hostname;
+  return host === 'localhost' || host.endsWith('.localhost') || /^127\.\d+\.\d+\.\d+$/.test(host) || host === '[::1]';
+}
+
+/**
+ * Names ports in a sentence: "4219", "4219 and 5219", "4219, 5219 and 6219".
+ * @param {number[]} ports
+ */
+const listPorts = (ports) => (ports.length < 2 ? String(ports[0]) : `${ports.slice(0, -1).join(', ')} and ${ports[ports.length - 1]}`);
 
 /**
  * Looks for the helper once on every port, in order; the first that answers with the
  * expected app id wins. Quiet mode sends one request per silent port, no follow-up.
- * @param {{appId: string, ports: readonly number[], host: string, signal?: AbortSignal, onPending: () => void, quiet: boolean}} args
- * @returns {Promise<ClientStatus>}
+ * @param {{appId: string, ports: readonly number[], host: string, signal?: AbortSignal, timeoutMs: number, onPending: () => void, quiet: boolean}} args
+ * @returns {Promise<ConnectedStatus|UnreachableStatus>}
  */
-async function search({ appId, ports, host, signal, onPending, quiet }) {
+async function search({ appId, ports, host, signal, timeoutMs, onPending, quiet }) {
   const permission = await localNetworkPermission();
   let refused = false;
-  /** @type {ClientStatus|null} */
+  /** @type {WrongAppStatus|null} */
   let wrong = null;
+  /** @type {number[]} */
+  const silent = [];
+  /** @type {number[]} */
+  const nothing = [];
+  let answered = false;
+  // A browser that holds requests for its prompt holds them all, and never those of a
+  // page on loopback: a port that failed at once, or answered, shows that it does not.
+  const mayBeHeld = () => !nothing.length && !answered && !pageOnLoopback();
   for (const port of ports) {
+    if (signal && signal.aborted) throw reasonOf(signal);
     const base = `http://${host}:${port}`;
     // A pending permission prompt holds the request; say so while it waits.
     const slow = setTimeout(() => {
-      if (permission && permission.state === 'prompt') onPending();
+      if (permission && permission.state === 'prompt' && mayBeHeld()) onPending();
     }, 2500);
-    /** @type {Awaited<ReturnType<typeof probe>>} */
+    /** @type {Seen} */
     let seen;
     try {
       // Quiet: one opaque request per port, and a full look only where something answers.
-      seen = quiet && !(await answers(base + '/handshake', 'GET', signal)) ? { kind: 'nothing' } : await probe(base, signal);
+      const first = quiet ? await opaque(base + '/handshake', 'GET', signal, timeoutMs) : 'refused';
+      seen = first === 'refused' ? await probe(base, signal, timeoutMs) : { kind: first };
     } finally {
       clearTimeout(slow);
     }
+    if (seen.kind !== 'silent' && seen.kind !== 'nothing') answered = true;
     if (seen.kind === 'ok') {
-      /** @type {ClientStatus} */
-      const status = { state: 'connected', port, appId: seen.appId, helperVersion: seen.helperVersion };
-      if (seen.appId === appId) return status;
-      wrong = wrong || { ...status, state: 'wrong-app' };
+      if (seen.appId === appId) return { state: 'connected', port, appId: seen.appId, helperVersion: seen.helperVersion };
+      wrong = wrong || { state: 'wrong-app', port, appId: seen.appId, helperVersion: seen.helperVersion };
     } else if (seen.kind === 'refused') {
       refused = true;
+    } else {
+      (seen.kind === 'silent' ? silent : nothing).push(port);
     }
   }
   if (wrong) return wrong;
   if (refused) return { state: 'origin-refused' };
   // Asked again: the browser settles the permission only as it blocks the request.
   const settled = await localNetworkPermission();
-  if (settled && settled.state === 'denied') return { state: 'permission-denied' };
-  return { state: 'not-running' };
+  if (settled && settled.state === 'denied') {
+    // A browser that denies the permission to every page that is not a secure context
+    // (Chromium does) would never grant it here: only https would help.
+    if (typeof isSecureContext === 'boolean' && !isSecureContext) return { state: 'blocked', blockedBy: 'insecure-context' };
+    return { state: 'permission-denied' };
+  }
+  // Every request held past the time limit while the prompt is still to be answered.
+  if (settled && settled.state === 'prompt' && silent.length && mayBeHeld()) return { state: 'permission-pending' };
+  if (!silent.length && mixedContentBlocked(`http://${host}:${ports[0]}/handshake`)) return { state: 'blocked', blockedBy: 'mixed-content' };
+  const reasons = [];
+  if (silent.length) reasons.push(`port${silent.length > 1 ? 's' : ''} ${listPorts(silent)} did not answer within ${timeoutMs} ms`);
+  if (nothing.length) reasons.push(`nothing answers on port${nothing.length > 1 ? 's' : ''} ${listPorts(nothing)}`);
+  return { state: 'not-running', reason: reasons.join('; ') };
 }
 
 /**
@@ -358,16 +566,26 @@ function checkCallback(name, value) {
 
 /**
  * Looks for the helper once. Resolves with the connected status, or rejects with a
- * HelperError whose code says why not.
- * @param {{appId: string, ports?: readonly number[], host?: string, signal?: AbortSignal}} options
- * @returns {Promise<ClientStatus>}
+ * HelperError whose code and status say why not (or the signal's reason when it aborts).
+ * @param {{appId: string, ports?: readonly number[], host?: string, signal?: AbortSignal, requestTimeoutMs?: number}} options
+ * @returns {Promise<ConnectedStatus>}
  */
-export async function findHelper({ appId, ports = HELPER_PORTS, host = '127.0.0.1', signal }) {
+export async function findHelper({ appId, ports = HELPER_PORTS, host = '127.0.0.1', signal, requestTimeoutMs = 3000 }) {
   const status = await search({
-    appId: checkAppId(appId), ports: checkPorts(ports), host: checkHost(host), signal, onPending() {}, quiet: false,
+    appId: checkAppId(appId), ports: checkPorts(ports), host: checkHost(host), signal: checkSignal(signal),
+    timeoutMs: checkDelay('requestTimeoutMs', requestTimeoutMs, 500), onPending() {}, quiet: false,
   });
-  if (status.state !== 'connected') throw new HelperError(status.state, describeState(status.state), status);
-  return status;
+  if (isUp(status)) return status;
+  throw new HelperError(status.state, describeState(status), status);
+}
+
+/**
+ * @param {unknown} signal
+ * @returns {AbortSignal|undefined}
+ */
+function checkSignal(signal) {
+  if (signal !== undefined && !(signal instanceof AbortSignal)) throw new TypeError('signal must be an AbortSignal');
+  return signal;
 }
 
 /**
@@ -383,10 +601,38 @@ function deferred() {
   return { promise, resolve, reject };
 }
 
-/** @param {ClientState} state */
-const isUp = (state) => state === 'connected' || state === 'subscribed';
+/**
+ * @param {ClientStatus} status
+ * @returns {status is ConnectedStatus}
+ */
+const isUp = (status) => status.state === 'connected' || status.state === 'subscribed';
 
 const stoppedError = () => new HelperError('stopped', 'the client is stopped: call start() first', { state: 'stopped' });
+
+/**
+ * The page's own copy of a status: what it does to it changes nothing in the client.
+ * @template {ClientStatus} S
+ * @param {S} status
+ * @returns {S}
+ */
+const copy = (status) => ({ ...status });
+
+/**
+ * Rejects the deferred with the signal's reason when it aborts first; forgets it once settled.
+ * @param {ReturnType<typeof deferred<any>>} d
+ * @param {AbortSignal|undefined} signal
+ * @param {() => void} [drop]  called when the signal rejects it
+ */
+function abortable(d, signal, drop) {
+  if (!signal) return;
+  const abort = () => {
+    if (drop) drop();
+    d.reject(reasonOf(signal));
+  };
+  signal.addEventListener('abort', abort, { once: true });
+  const forget = () => signal.removeEventListener('abort', abort);
+  d.promise.then(forget, forget);
+}
 
 /**
  * A page's connection to the helper: search, poll, hand events over, end the game.
@@ -401,6 +647,7 @@ export class HelperClient extends EventTarget {
   #host;
   #maxRetryDelayMs;
   #pollTimeoutMs;
+  #requestTimeoutMs;
   /** @type {ClientOptions} */
   #callbacks;
   /** @type {AbortSignal|undefined} */
@@ -409,15 +656,15 @@ export class HelperClient extends EventTarget {
   #status = { state: 'searching' };
   /** Aborted by stop(); a fresh one per start(). */
   #stop = new AbortController();
-  /** Wakes the search loop from its wait. */
+  /** Wakes the search loop from its wait, and cuts a search under way. */
   #wake = new AbortController();
   /** @type {Promise<void>|null} the running loop */
   #running = null;
   /** Whether the page's last word was start() rather than stop(). */
   #wanted = false;
-  /** @type {Set<ReturnType<typeof deferred<ClientStatus>>>} */
+  /** @type {Set<ReturnType<typeof deferred<ConnectedStatus>>>} */
   #waitingUp = new Set();
-  /** @type {Set<ReturnType<typeof deferred<ClientStatus>>>} */
+  /** @type {Set<ReturnType<typeof deferred<ConnectedStatus>>>} */
   #waitingSubscribed = new Set();
   /** Listeners of the page, wrapped so that what they throw reaches onError. */
   /** @type {WeakMap<object, EventListener>} */
@@ -436,10 +683,10 @@ export class HelperClient extends EventTarget {
     this.#host = options.host === undefined ? '127.0.0.1' : checkHost(options.host);
     this.#maxRetryDelayMs = checkDelay('maxRetryDelayMs', options.maxRetryDelayMs ?? 8000, 1000);
     this.#pollTimeoutMs = checkDelay('pollTimeoutMs', options.pollTimeoutMs ?? 15000, 2000);
+    this.#requestTimeoutMs = checkDelay('requestTimeoutMs', options.requestTimeoutMs ?? 3000, 500);
     for (const name of /** @type {const} */ (['onEvent', 'onStatus', 'onError', 'onLost'])) checkCallback(name, options[name]);
     this.#callbacks = { ...options };
-    if (options.signal !== undefined && !(options.signal instanceof AbortSignal)) throw new TypeError('signal must be an AbortSignal');
-    this.#signal = options.signal;
+    this.#signal = checkSignal(options.signal);
     if (this.#signal) {
       if (this.#signal.aborted) this.#status = { state: 'stopped' };
       else this.#signal.addEventListener('abort', () => { this.stop(); }, { once: true });
@@ -452,8 +699,11 @@ export class HelperClient extends EventTarget {
   /** The queue name in use. */
   get queue() { return this.#queue; }
 
-  /** The current status. */
-  get status() { return this.#status; }
+  /**
+   * The current status: a copy, each time.
+   * @returns {ClientStatus}
+   */
+  get status() { return copy(this.#status); }
 
   /**
    * Starts searching and polling, or starts again after `stop()`; the returned promise
@@ -491,40 +741,49 @@ export class HelperClient extends EventTarget {
 
   /**
    * Resolves with the status once a helper with the expected app id answers (at once
-   * when it does); rejects with a HelperError ("stopped") when the client stops first.
-   * @returns {Promise<ClientStatus>}
+   * when it does); rejects with a HelperError ("stopped") when the client stops first,
+   * or with the signal's reason when it aborts first.
+   * @param {WaitOptions} [options]
+   * @returns {Promise<ConnectedStatus>}
    */
-  whenConnected() {
-    return this.#when(isUp(this.#status.state), this.#waitingUp);
+  whenConnected(options) {
+    return this.#when(isUp(this.#status), this.#waitingUp, options);
   }
 
   /**
    * Resolves with the status once the client is subscribed: its queue exists in the
    * helper, so every event the game sends from then on reaches the page. Rejects with a
-   * HelperError ("stopped") when the client stops first.
-   * @returns {Promise<ClientStatus>}
+   * HelperError ("stopped") when the client stops first, or with the signal's reason
+   * when it aborts first.
+   * @param {WaitOptions} [options]
+   * @returns {Promise<ConnectedStatus>}
    */
-  whenSubscribed() {
-    return this.#when(this.#status.state === 'subscribed', this.#waitingSubscribed);
+  whenSubscribed(options) {
+    return this.#when(this.#status.state === 'subscribed', this.#waitingSubscribed, options);
   }
 
   /**
    * @param {boolean} already
-   * @param {Set<ReturnType<typeof deferred<ClientStatus>>>} waiting
-   * @returns {Promise<ClientStatus>}
+   * @param {Set<ReturnType<typeof deferred<ConnectedStatus>>>} waiting
+   * @param {WaitOptions|undefined} options
+   * @returns {Promise<ConnectedStatus>}
    */
-  #when(already, waiting) {
+  #when(already, waiting, options) {
+    const signal = checkSignal(options && options.signal);
     if (this.#status.state === 'stopped') return Promise.reject(stoppedError());
-    if (already) return Promise.resolve(this.#status);
-    /** @type {ReturnType<typeof deferred<ClientStatus>>} */
+    if (signal && signal.aborted) return Promise.reject(reasonOf(signal));
+    if (already && isUp(this.#status)) return Promise.resolve(copy(this.#status));
+    /** @type {ReturnType<typeof deferred<ConnectedStatus>>} */
     const d = deferred();
     waiting.add(d);
+    abortable(d, signal, () => waiting.delete(d));
     return d.promise;
   }
 
   /**
-   * Looks for the helper now instead of at the end of the current wait (a page's "try
-   * again" button). Does nothing while connected. Throws a HelperError when stopped.
+   * Looks for the helper now: ends the current wait, and cuts a search under way (a
+   * request the browser holds for its permission prompt) to start it again. Does
+   * nothing while connected. Throws a HelperError when stopped.
    */
   searchNow() {
     if (this.#status.state === 'stopped') throw stoppedError();
@@ -532,53 +791,78 @@ export class HelperClient extends EventTarget {
   }
 
   /**
-   * The events from now on, for `for await`; the loop ends when the client stops. The
+   * The events from now on, for `for await`. The loop outlives stop() and start(): it
+   * waits while the client is stopped and goes on after start(). It ends when the page
+   * leaves it (break, return), when the signal given here aborts (the waiting `next()`
+   * rejects with its reason), or when the client's own signal stops it for good. The
    * events wait in memory until the loop takes them. Throws a HelperError when stopped.
+   * @param {WaitOptions} [options]
    * @returns {AsyncIterableIterator<HelperEvent>}
    */
-  events() {
+  events(options) {
+    const signal = checkSignal(options && options.signal);
     if (this.#status.state === 'stopped') throw stoppedError();
     /** @type {HelperEvent[]} */
     const buffered = [];
-    /** @type {ReturnType<typeof deferred<IteratorResult<HelperEvent>>>|null} */
-    let waiting = null;
+    /** @type {ReturnType<typeof deferred<IteratorResult<HelperEvent>>>[]} */
+    const waiting = [];
     let ended = false;
-    /** @param {IteratorResult<HelperEvent>} result */
-    const settle = (result) => {
-      const w = waiting;
-      waiting = null;
-      if (w) w.resolve(result);
-    };
+    /** @type {{reason: unknown}|null} an abort that no next() has seen yet */
+    let failure = null;
     /** @param {Event} e */
     const onEvent = (e) => {
       const event = /** @type {CustomEvent<HelperEvent>} */ (e).detail;
-      if (waiting) settle({ value: event, done: false });
+      const first = waiting.shift();
+      if (first) first.resolve({ value: event, done: false });
       else buffered.push(event);
     };
-    /** @param {Event} e */
-    const onStatus = (e) => {
-      if (/** @type {CustomEvent<ClientStatus>} */ (e).detail.state === 'stopped') finish();
+    // Only a stop for good ends the loop: after stop() the page may start the client again.
+    const onStatus = () => {
+      if (this.#signal && this.#signal.aborted) finish();
+    };
+    const onAbort = () => {
+      buffered.length = 0;
+      if (waiting.length) {
+        for (const w of waiting.splice(0)) w.reject(signal && reasonOf(signal));
+      } else {
+        failure = { reason: signal && reasonOf(signal) };
+      }
+      finish();
     };
     const finish = () => {
+      if (ended) return;
       ended = true;
       EventTarget.prototype.removeEventListener.call(this, 'event', onEvent);
       EventTarget.prototype.removeEventListener.call(this, 'status', onStatus);
-      settle({ value: undefined, done: true });
+      if (signal) signal.removeEventListener('abort', onAbort);
+      for (const w of waiting.splice(0)) w.resolve({ value: undefined, done: true });
     };
     // Not through this.addEventListener: the iterator is the client's own, not a page's.
     EventTarget.prototype.addEventListener.call(this, 'event', onEvent);
     EventTarget.prototype.addEventListener.call(this, 'status', onStatus);
+    if (signal) {
+      if (signal.aborted) onAbort();
+      else signal.addEventListener('abort', onAbort, { once: true });
+    }
     /** @type {AsyncIterableIterator<HelperEvent>} */
     const iterator = {
       next() {
+        if (failure) {
+          const { reason } = failure;
+          failure = null;
+          return Promise.reject(reason);
+        }
         const first = buffered.shift();
         if (first) return Promise.resolve({ value: first, done: false });
         if (ended) return Promise.resolve({ value: undefined, done: true });
-        waiting = deferred();
-        return waiting.promise;
+        /** @type {ReturnType<typeof deferred<IteratorResult<HelperEvent>>>} */
+        const d = deferred();
+        waiting.push(d);
+        return d.promise;
       },
       return() {
         buffered.length = 0;
+        failure = null;
         finish();
         return Promise.resolve({ value: undefined, done: true });
       },
@@ -593,16 +877,47 @@ export class HelperClient extends EventTarget {
   }
 
   /**
+   * @template {keyof HelperClientEventMap} K
+   * @overload
+   * @param {K} type
+   * @param {((this: HelperClient, event: HelperClientEventMap[K]) => unknown)|{handleEvent(event: HelperClientEventMap[K]): unknown}|null} listener
+   * @param {boolean|AddEventListenerOptions} [options]
+   * @returns {void}
+   */
+  /**
+   * @overload
+   * @param {string} type
+   * @param {EventListenerOrEventListenerObject|null} listener
+   * @param {boolean|AddEventListenerOptions} [options]
+   * @returns {void}
+   */
+  /**
    * Adds a listener of "status", "event", "lost" or "error"; what it throws or rejects
-   * reaches onError, as for the callbacks.
+   * reaches onError, as for the callbacks (what an "error" listener throws goes to the
+   * console only).
    * @param {string} type
    * @param {EventListenerOrEventListenerObject|null} listener
    * @param {boolean|AddEventListenerOptions} [options]
    */
   addEventListener(type, listener, options) {
-    super.addEventListener(type, listener && this.#wrap(listener, type === 'error'), options);
+    super.addEventListener(type, listener && this.#wrap(listener), options);
   }
 
+  /**
+   * @template {keyof HelperClientEventMap} K
+   * @overload
+   * @param {K} type
+   * @param {((this: HelperClient, event: HelperClientEventMap[K]) => unknown)|{handleEvent(event: HelperClientEventMap[K]): unknown}|null} listener
+   * @param {boolean|EventListenerOptions} [options]
+   * @returns {void}
+   */
+  /**
+   * @overload
+   * @param {string} type
+   * @param {EventListenerOrEventListenerObject|null} listener
+   * @param {boolean|EventListenerOptions} [options]
+   * @returns {void}
+   */
   /**
    * @param {string} type
    * @param {EventListenerOrEventListenerObject|null} listener
@@ -614,18 +929,19 @@ export class HelperClient extends EventTarget {
 
   /**
    * One wrapper per listener, so that adding it twice and removing it behave as usual.
+   * The event being dispatched decides where a failure goes, not the type the listener
+   * was first added for: one function may listen to "status" and "error" alike.
    * @param {EventListenerOrEventListenerObject} listener
-   * @param {boolean} isErrorListener
    * @returns {EventListener}
    */
-  #wrap(listener, isErrorListener) {
+  #wrap(listener) {
     let wrapper = this.#wrapped.get(listener);
     if (!wrapper) {
       const client = this;
       /** @type {EventListener} */
       wrapper = function (event) {
         const call = () => (typeof listener === 'function' ? listener.call(client, event) : listener.handleEvent(event));
-        client.#guard(call, isErrorListener);
+        client.#guard(call, event.type === 'error');
       };
       this.#wrapped.set(listener, wrapper);
     }
@@ -636,36 +952,45 @@ export class HelperClient extends EventTarget {
    * Ends the game. Resolves "ended" when the helper ended it, "no-game" when the helper
    * took the request and no game runs, "unknown" when the helper answers but whether the
    * request reached the game cannot be told. Rejects with a HelperError when no helper
-   * that accepts this page answers, or the client is stopped.
+   * that accepts this page answers, or the client is stopped; with the signal's reason
+   * when it aborts first. Each request has the client's time limit, so it settles.
+   * @param {WaitOptions} [options]
    * @returns {Promise<'ended'|'no-game'|'unknown'>}
    */
-  async killGame() {
+  async killGame(options) {
+    const own = checkSignal(options && options.signal);
     if (this.#status.state === 'stopped') throw stoppedError();
-    const signal = this.#stop.signal;
+    if (own && own.aborted) throw reasonOf(own);
+    const stop = this.#stop.signal;
+    const cut = linked([stop, own]);
+    const signal = cut.signal;
+    const ms = this.#requestTimeoutMs;
     try {
-      const status = isUp(this.#status.state) ? this.#status
-        : await findHelper({ appId: this.#appId, ports: this.#ports, host: this.#host, signal });
+      const status = isUp(this.#status) ? this.#status
+        : await findHelper({ appId: this.#appId, ports: this.#ports, host: this.#host, signal, requestTimeoutMs: ms });
       const base = `http://${this.#host}:${status.port}`;
-      try {
-        const reply = await fetch(base + '/killgame', { ...CORS, method: 'POST', signal });
-        if (reply.ok) return 'ended';
-      } catch (e) {
-        if (signal.aborted) throw e;
-      }
+      const kill = await send(base + '/killgame', { ...CORS, method: 'POST' }, signal, ms);
+      if (typeof kill === 'object' && kill.reply.ok) return 'ended';
       // "No game known" (404) carries no CORS header, so it reads as a lost request. An
       // opaque second try tells: it gets through only when the helper answers it, and
       // then, whether it was refused or a game ran and it ended it now, no game runs.
-      const answered = await answers(base + '/killgame', 'POST', signal);
-      const again = await probe(base, signal);
+      // A helper that let the first pass the time limit is not sent a second.
+      const answered = kill !== 'silent' && (await opaque(base + '/killgame', 'POST', signal, ms)) === 'refused';
+      const again = await probe(base, signal, ms);
       if (again.kind === 'ok') {
         if (!answered) return 'unknown';
         return this.#gameRunning === true ? 'ended' : 'no-game';
       }
-      const state = again.kind === 'refused' ? 'origin-refused' : 'not-running';
-      throw new HelperError(state, describeState(state), { state });
+      /** @type {UnreachableStatus} */
+      const lost = again.kind === 'refused' ? { state: 'origin-refused' }
+        : { state: 'not-running', reason: again.kind === 'silent' ? `port ${status.port} did not answer within ${ms} ms` : `nothing answers on port ${status.port}` };
+      throw new HelperError(lost.state, describeState(lost), lost);
     } catch (e) {
-      if (signal.aborted) throw stoppedError();
+      if (stop.aborted) throw stoppedError();
+      if (own && own.aborted) throw reasonOf(own);
       throw e;
+    } finally {
+      cut.done();
     }
   }
 
@@ -674,27 +999,28 @@ export class HelperClient extends EventTarget {
    * @param {boolean} [always]  report even when unchanged
    */
   #setStatus(status, always = false) {
-    const old = this.#status;
-    const same = old.state === status.state && old.port === status.port && old.appId === status.appId;
+    const old = /** @type {Partial<ConnectedStatus>} */ (this.#status);
+    const now = /** @type {Partial<ConnectedStatus>} */ (status);
+    const same = old.state === now.state && old.port === now.port && old.appId === now.appId;
     this.#status = status;
     if (same && !always) return;
-    if (isUp(status.state)) this.#settle(this.#waitingUp, status);
-    if (status.state === 'subscribed') this.#settle(this.#waitingSubscribed, status);
+    if (isUp(status)) this.#settle(this.#waitingUp, status);
+    if (status.state === 'subscribed' && isUp(status)) this.#settle(this.#waitingSubscribed, status);
     if (status.state === 'stopped') {
       this.#settle(this.#waitingUp, stoppedError());
       this.#settle(this.#waitingSubscribed, stoppedError());
     }
-    this.#emit('status', status, this.#callbacks.onStatus);
+    this.#emit('status', copy(status), this.#callbacks.onStatus);
   }
 
   /**
-   * @param {Set<ReturnType<typeof deferred<ClientStatus>>>} waiting
-   * @param {ClientStatus|HelperError} outcome
+   * @param {Set<ReturnType<typeof deferred<ConnectedStatus>>>} waiting
+   * @param {ConnectedStatus|HelperError} outcome
    */
   #settle(waiting, outcome) {
     for (const d of waiting) {
       if (outcome instanceof HelperError) d.reject(outcome);
-      else d.resolve(outcome);
+      else d.resolve(copy(outcome));
     }
     waiting.clear();
   }
@@ -713,7 +1039,7 @@ export class HelperClient extends EventTarget {
 
   /**
    * Runs a page's code: a throw or a rejected promise goes to onError (and the console),
-   * never into the client. What onError itself throws goes to the console only.
+   * never into the client. What an error handler itself throws goes to the console only.
    * @param {() => unknown} call
    * @param {boolean} isErrorHandler
    */
@@ -750,7 +1076,7 @@ export class HelperClient extends EventTarget {
   async #run() {
     const signal = this.#stop.signal;
     const permission = await localNetworkPermission();
-    // A granted permission is worth an immediate look.
+    // A changed permission is worth an immediate look, and cuts a request it held.
     const onChange = () => this.#wake.abort();
     if (permission) permission.addEventListener('change', onChange);
     let delay = 0;
@@ -761,18 +1087,26 @@ export class HelperClient extends EventTarget {
         if (signal.aborted) break;
         // A wake that came before this search is used up by it.
         this.#wake = new AbortController();
-        /** @type {ClientStatus} */
+        const cut = linked([signal, this.#wake.signal]);
+        /** @type {ConnectedStatus|UnreachableStatus} */
         let found;
         try {
           found = await search({
-            appId: this.#appId, ports: this.#ports, host: this.#host, signal, quiet,
-            onPending: () => this.#setStatus({ state: 'permission-pending' }),
+            appId: this.#appId, ports: this.#ports, host: this.#host, signal: cut.signal, quiet,
+            timeoutMs: this.#requestTimeoutMs, onPending: () => this.#setStatus({ state: 'permission-pending' }),
           });
         } catch (e) {
           if (signal.aborted) break;
+          // Woken (permission changed, searchNow): the search starts again at once.
+          if (cut.signal.aborted) {
+            delay = 0;
+            continue;
+          }
           // Not expected of a browser; keep looking all the same.
           this.#report(e);
-          found = { state: 'not-running' };
+          found = { state: 'not-running', reason: `the search failed: ${e instanceof Error ? e.message : String(e)}` };
+        } finally {
+          cut.done();
         }
         if (signal.aborted) break;
         this.#setStatus(found);
@@ -782,7 +1116,7 @@ export class HelperClient extends EventTarget {
         const next = Math.min(Math.max(delay * 2, 1000), this.#maxRetryDelayMs);
         if (found.state !== 'connected') {
           delay = next;
-          quiet = found.state === 'not-running' || found.state === 'permission-denied';
+          quiet = found.state === 'not-running' || found.state === 'permission-denied' || found.state === 'blocked';
           continue;
         }
         quiet = false;
@@ -798,7 +1132,7 @@ export class HelperClient extends EventTarget {
   }
 
   /**
-   * Waits ms, or less when woken (permission granted, searchNow) or stopped.
+   * Waits ms, or less when woken (permission changed, searchNow) or stopped.
    * @param {number} ms
    */
   async #rest(ms) {
@@ -810,7 +1144,7 @@ export class HelperClient extends EventTarget {
    * back to back: the helper waits up to about a second for an event, so the queue is
    * touched far more often than the helper's minute of idleness allows. A reply that is
    * not an event is reported and polled again after a wait that grows.
-   * @param {ClientStatus} connected
+   * @param {ConnectedStatus} connected
    * @returns {Promise<{why: string, subscribed: boolean}>}
    */
   async #pollWhileConnected(connected) {
@@ -820,7 +1154,7 @@ export class HelperClient extends EventTarget {
     let badDelay = 0;
     for (;;) {
       const started = Date.now();
-      const timeout = withTimeout(signal, this.#pollTimeoutMs);
+      const timeout = linked([signal], this.#pollTimeoutMs);
       let text;
       try {
         const reply = await fetch(url, { ...CORS, signal: timeout.signal });
@@ -828,7 +1162,7 @@ export class HelperClient extends EventTarget {
         text = await reply.text();
       } catch (e) {
         const why = signal.aborted ? 'stopped'
-          : timeout.signal.aborted ? `a poll took longer than ${this.#pollTimeoutMs} ms`
+          : timeout.timedOut() ? `a poll took longer than ${this.#pollTimeoutMs} ms`
           : `a poll failed: ${e instanceof Error ? e.message : String(e)}`;
         return { why, subscribed };
       } finally {

@@ -9,11 +9,18 @@ const SENTENCES = {
   'connected': 'The helper answers; subscribing to its events…',
   'subscribed': 'Connected to the helper. Events of the game appear below as they happen.',
   'not-running': 'The helper is not running: start the game (or scripts/demo.sh); this page finds it by itself.',
+  'blocked': "The browser stops this page's requests to the helper.",
   'permission-pending': 'The browser is asking whether this page may reach programs on this computer: answer its prompt.',
   'permission-denied': "The browser does not let this page reach programs on this computer. Allow 'local network access' for this site in the browser's site settings; this page goes on by itself, no reload needed.",
   'origin-refused': 'The helper is running but refuses this page: open the page from 127.0.0.1 or localhost, or from the game\'s own web site.',
   'wrong-app': 'A helper is running, but for another game.',
   'stopped': 'Stopped.',
+};
+
+// What blocks the page, when the browser itself stopped its requests.
+const BLOCKED = {
+  'mixed-content': 'This browser does not let a secure (https) page reach programs on this computer, such as the helper: open this page in another browser (Chrome, Edge or Firefox), or from http://localhost.',
+  'insecure-context': 'The browser lets only secure pages reach programs on this computer: open this page over https, or from http://localhost.',
 };
 
 const KILLED = {
@@ -29,14 +36,15 @@ function showStatus(status) {
   const box = $('status');
   box.dataset.state = status.state;
   box.className = ['searching', 'connected', 'subscribed', 'stopped'].includes(status.state) ? '' : 'problem';
-  let text = SENTENCES[status.state] || describeState(status.state);
+  let text = (status.state === 'blocked' && BLOCKED[status.blockedBy]) || SENTENCES[status.state] || describeState(status);
   if (status.state === 'wrong-app') text += ` (it says "${status.appId}", this page expects "${APP_ID}")`;
+  if (status.state === 'not-running' && status.reason) text += ` (${status.reason})`;
   box.textContent = text;
   $('port').textContent = status.port ?? '–';
   $('app-id').textContent = status.appId ?? '–';
   $('helper-version').textContent = status.helperVersion ?? '–';
   // While the client waits between two looks, the user may ask for one now.
-  $('search').hidden = !['not-running', 'permission-denied', 'origin-refused', 'wrong-app'].includes(status.state);
+  $('search').hidden = !['not-running', 'blocked', 'permission-pending', 'permission-denied', 'origin-refused', 'wrong-app'].includes(status.state);
 }
 
 function showEvent(event) {
@@ -68,7 +76,8 @@ $('kill').addEventListener('click', async () => {
   try {
     out.textContent = KILLED[await client.killGame()];
   } catch (e) {
-    out.textContent = `Could not reach the helper: ${SENTENCES[e.code] || e.message}`;
+    const blocked = e.status && e.status.state === 'blocked' && BLOCKED[e.status.blockedBy];
+    out.textContent = `Could not reach the helper: ${blocked || SENTENCES[e.code] || e.message}`;
   }
 });
 

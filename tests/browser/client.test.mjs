@@ -5,6 +5,7 @@
 // stopped client answers. The options it refuses are checked in node, where the
 // module loads as well.
 import assert from 'node:assert/strict';
+import net from 'node:net';
 import { after, before, describe, it } from 'node:test';
 import { APP_ID, event, eventText, launchBrowser, sleep, startFakeHelper, startPageServer, waitUntil } from './harness.mjs';
 import { HelperClient, HelperError, describeState } from '../../page/client/webhelper-client.js';
@@ -194,6 +195,37 @@ describe('the page client', () => {
     await page.context().close();
   });
 
+  it('passes over a port that accepts and never answers, and a kill there settles', async () => {
+    const held = new Set();
+    const silent = net.createServer((s) => { held.add(s); s.on('error', () => {}); });
+    await new Promise((r) => silent.listen(0, '127.0.0.1', r));
+    const page = await open();
+    try {
+      const seen = await page.evaluate(async ([CLIENT, silentPort, port]) => {
+        const limit = () => ({ signal: AbortSignal.timeout(15000) });
+        const found = eval(CLIENT)(['past-silent', silentPort, { ports: [silentPort, port] }]);
+        found.start();
+        const alone = eval(CLIENT)(['silent-alone', silentPort, { requestTimeoutMs: 1000 }]);
+        alone.start();
+        const subscribed = await found.whenSubscribed(limit()).then((s) => s.port === port, (e) => e.name);
+        const kill = await alone.killGame(limit()).then((r) => r, (e) => `${e.name} ${e.code} ${e.status?.reason}`);
+        for (let i = 0; i < 100 && alone.status.state === 'searching'; i += 1) await new Promise((r) => setTimeout(r, 100));
+        return { subscribed, kill, status: alone.status };
+      }, [String(CLIENT), silent.address().port, fake.port]);
+      const port = silent.address().port;
+      assert.deepEqual(seen, {
+        subscribed: true,
+        kill: `HelperError not-running port ${port} did not answer within 1000 ms`,
+        status: { state: 'not-running', reason: `port ${port} did not answer within 1000 ms` },
+      });
+      await page.evaluate(() => Promise.all(Object.values(window.clients).map((c) => c.stop())));
+    } finally {
+      for (const s of held) s.destroy();
+      silent.close();
+    }
+    await page.context().close();
+  });
+
   it('tells the page of a new subscription after the helper was away', async () => {
     const page = await open();
     const port = fake.port;
@@ -201,7 +233,7 @@ describe('the page client', () => {
     try {
       await page.evaluate(([CLIENT, port]) => {
         const c = eval(CLIENT)(['again', port, {}]);
-        c.addEventListener('status', (e) => { if (e.detail.reason) window.againLost = e.detail.reason; });
+        c.addEventListener('status', (e) => { if (e.detail.state === 'searching' && e.detail.reason) window.againLost = e.detail.reason; });
         c.start();
         return c.whenSubscribed();
       }, [String(CLIENT), port]);
@@ -272,14 +304,29 @@ describe('the page client', () => {
     await sleep(300);
     fake.push('api', eventText('Round', '1'), eventText('Round', '2'), eventText('Round', '3'), eventText('Round', '4'));
     assert.deepEqual(await looped, ['listener 1', 'loop 1', 'listener 2', 'loop 2', 'loop 3']);
-    // The loop ends when the client stops.
+    // The loop outlives stop() and start() (a hidden tab), and ends with its signal.
+    await page.waitForFunction(() => window.rec.api.events.length === 4, null, { timeout: 10000 });
     const ended = page.evaluate(async () => {
-      let n = 0;
-      for await (const e of window.clients.api.events()) n += e ? 1 : 0;
-      return `ended after ${n}`;
+      const names = [];
+      window.leave = new AbortController();
+      try {
+        for await (const e of window.clients.api.events({ signal: window.leave.signal })) names.push(e.params[0]);
+      } catch (e) {
+        names.push(e.name);
+      }
+      return names;
     });
+    await page.evaluate(async () => {
+      await window.clients.api.stop();
+      window.clients.api.start();
+      await window.clients.api.whenSubscribed();
+    });
+    fake.push('api', eventText('Round', '5'));
+    await page.waitForFunction(() => window.rec.api.events.length === 5, null, { timeout: 10000 });
+    await page.evaluate(() => window.leave.abort());
+    // Round 4 came before this loop began.
+    assert.deepEqual(await ended, ['5', 'AbortError']);
     await page.evaluate(() => window.clients.api.stop());
-    assert.match(await ended, /^ended after \d$/);
     await page.context().close();
   });
 
@@ -379,11 +426,15 @@ describe('the client without a browser: options it refuses, its sentences', () =
     });
   }
 
-  it('has a sentence for every state, not the bare word', () => {
-    const states = ['searching', 'connected', 'subscribed', 'not-running', 'permission-pending', 'permission-denied',
-      'origin-refused', 'wrong-app', 'stopped'];
-    for (const state of states) assert.match(describeState(state), / /, state);
+  it('has a sentence for every state and for each thing that blocks the page, not the bare word', () => {
+    const states = ['searching', 'connected', 'subscribed', 'not-running', 'blocked', 'permission-pending', 'permission-denied',
+      'origin-refused', 'wrong-app', 'stopped', { state: 'blocked', blockedBy: 'mixed-content' }, { state: 'blocked', blockedBy: 'insecure-context' }];
+    for (const state of states) assert.match(describeState(state), / /, JSON.stringify(state));
     assert.equal(new Set(states.map(describeState)).size, states.length);
+    assert.match(describeState({ state: 'blocked', blockedBy: 'mixed-content' }), /another browser/);
+    assert.match(describeState({ state: 'blocked', blockedBy: 'insecure-context' }), /https/);
+    assert.match(describeState({ state: 'permission-denied' }), /allow 'local network access'/);
+    assert.equal(describeState({ state: 'not-running', reason: 'x' }), describeState('not-running'));
   });
 
   it('accepts names that only look like the reserved ones', () => {

@@ -40,6 +40,39 @@ describe('types of the page client', () => {
     }
   });
 
+  it("compiles the README's examples strictly: each listener's detail is typed by its event's name", () => {
+    const readme = fs.readFileSync(path.join(CLIENT_DIR, 'README.md'), 'utf8');
+    const blocks = [...readme.matchAll(/```js\n([\s\S]*?)```/g)].map((m) => m[1]);
+    assert.ok(blocks.length >= 2, 'the README shows the callbacks and the listeners');
+    // What the examples leave to the page, typed as a page would write it.
+    const prelude = [
+      "import type { ClientStatus, HelperEvent } from './webhelper-client.js';",
+      'declare function showGameOver(): void;',
+      'declare function showScore(player: string, score: string): void;',
+      'declare function startTheGame(): void;',
+      'declare function showStatus(status: ClientStatus): void;',
+      'declare function warn(message: string): void;',
+      'declare function show(event: HelperEvent): void;',
+      'declare const banner: HTMLElement;',
+    ].join('\n');
+    const app = fs.mkdtempSync(path.join(os.tmpdir(), 'tovel-readme-'));
+    try {
+      fs.writeFileSync(path.join(app, 'package.json'), '{"type": "module"}');
+      for (const file of ['webhelper-client.js', 'webhelper-client.d.ts']) fs.copyFileSync(path.join(CLIENT_DIR, file), path.join(app, file));
+      const names = blocks.map((block, i) => {
+        const imports = /^import /m.test(block) ? '' : "import { HelperClient } from './webhelper-client.js';\n";
+        fs.writeFileSync(path.join(app, `example-${i + 1}.ts`), `${imports}${prelude}\n${block}\nexport {};\n`);
+        return `example-${i + 1}.ts`;
+      });
+      const run = tsc(['--noEmit', '--strict', '--module', 'nodenext', '--moduleResolution', 'nodenext', '--target', 'es2022',
+        '--lib', 'es2022,dom,dom.iterable,dom.asynciterable', ...names], app);
+      assert.equal(run.output, '');
+      assert.equal(run.status, 0);
+    } finally {
+      fs.rmSync(app, { recursive: true, force: true });
+    }
+  });
+
   it('carries one version in the module and in its package.json', () => {
     const pkg = JSON.parse(fs.readFileSync(path.join(CLIENT_DIR, 'package.json'), 'utf8'));
     assert.equal(pkg.version, VERSION);
