@@ -3,5 +3,7 @@
 # own, scripts/isolated.sh).
 set -euo pipefail
 cd "$(dirname "$0")"
-[ -d node_modules/playwright-core ] || { echo "playwright-core is missing: run 'bash .ci/install-deps'" >&2; exit 1; }
+for driver in playwright-core puppeteer-core selenium-webdriver; do
+  [ -d "node_modules/$driver" ] || { echo "$driver is missing: run 'bash .ci/install-deps'" >&2; exit 1; }
+done
 exec node --test "$@"

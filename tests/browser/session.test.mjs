@@ -7,7 +7,7 @@ import assert from 'node:assert/strict';
 import { after, before, describe, it } from 'node:test';
 import {
   APP_ID, HelperWorld, PORTS, SHUTDOWN_LINES, SLOW, assertPortsFree, event, launchBrowser, portAnswers,
-  startPageServer, waitUntil,
+  startPageServer, waitUntil, within,
 } from './harness.mjs';
 
 const FLOOD = 25;
@@ -102,7 +102,7 @@ describe('a page on an allowed loopback origin', () => {
     const events = await page.evaluate(() => window.seen.events);
     assert.deepEqual(events, [...EXPECTED, { ...event('StateChanged', 'GAMEISGONE'), state: 'GAMEISGONE' }]);
 
-    const code = await Promise.race([helper.exited, new Promise((r) => setTimeout(() => r('still running'), 30000 * SLOW))]);
+    const code = await within(helper.exited, 30000 * SLOW);
     assert.equal(code, 0, helper.stderr());
     const err = helper.stderr();
     let at = 0;
