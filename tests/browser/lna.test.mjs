@@ -8,7 +8,7 @@
 import assert from 'node:assert/strict';
 import { after, before, describe, it } from 'node:test';
 import {
-  APP_ID, HelperWorld, PORTS, SLOW, assertPortsFree, event, launchBrowser, portAnswers, startPageServer, waitUntil,
+  APP_ID, HelperWorld, PORTS, SLOW, assertPortsFree, event, launchBrowser, portAnswers, startPageServer, waitUntil, within,
 } from './harness.mjs';
 
 describe('a page on a public site (Local Network Access)', () => {
@@ -85,7 +85,7 @@ describe('a page on a public site (Local Network Access)', () => {
       { ...event('StateChanged', 'GAMEISGONE'), state: 'GAMEISGONE' },
     ]);
     await page.evaluate(() => window.client.stop());
-    const code = await Promise.race([helper.exited, new Promise((r) => setTimeout(() => r('still running'), 30000 * SLOW))]);
+    const code = await within(helper.exited, 30000 * SLOW);
     assert.equal(code, 0, helper.stderr());
   });
 });
