@@ -12,6 +12,7 @@
 #include "process/io_service.h"
 #include "process/process_values.h"
 #include "web/parked_polls.h"
+#include "web/web_handlers.h"
 
 void StopWebServerThread() {
   boost::asio::post(ioService, [] {
@@ -29,7 +30,9 @@ uint32_t WebServerThread(void*) {
     // A port that cannot be bound is reported by its server, which is kept like the
     // others; any other set-up failure leaves just that port out.
     try {
-      servers.push_back(std::make_unique<http::server::server>(port));
+      servers.push_back(std::make_unique<http::server::server>(
+          ioService, stopSignals, port,
+          http::server::request_dispatcher{WebGetRequestHandler, WebPostRequestHandler}, http::server::server_limits{}));
     } catch (const std::exception& e) {
       Log("%s: Server for port %d failed: %s\n", "WebServerThread", port, e.what());
     }
