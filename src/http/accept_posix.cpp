@@ -9,8 +9,6 @@
 #include <cerrno>
 #include <memory>
 
-#include <boost/asio/error.hpp>
-
 #include "http/connection.h"
 #include "http/native_socket.h"
 #include "http/server.h"
@@ -37,24 +35,35 @@ void server::accept_next() {
                       });
 }
 
+// What accept reports of the one connection it was taking (aborted, refused by a
+// rule, or failed by the network): the next may be fine. Anything else concerns the
+// listener or the process, and another try at once would fail again.
+bool fails_one_connection(int error) {
+  switch (error) {
+    case ECONNABORTED: case EPROTO: case EPERM: case ENETDOWN: case ENOPROTOOPT:
+    case EHOSTDOWN: case ENONET: case EHOSTUNREACH: case EOPNOTSUPP: case ENETUNREACH:
+      return true;
+    default:
+      return false;
+  }
+}
+
 void server::on_acceptable(const boost::system::error_code&) {
   if (!acceptor.is_open()) return;
   for (;;) {
     const int s = ::accept4(acceptor.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (s < 0) {
-      const boost::system::error_code error(errno, boost::asio::error::get_system_category());
-      if (error == boost::asio::error::would_block || error == boost::asio::error::try_again) break;
-      if (is_resource_shortage(error)) {
-        accept_later();
-        return;
-      }
-      continue;  // this one failed; the next may not
+      if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+      if (fails_one_connection(errno)) continue;
+      accept_later();
+      return;
     }
     if (!has_room()) {
       close_now(s);  // full: this one goes unanswered, the listener carries on
       continue;
     }
-    registry.admit(std::make_shared<connection>(s, acceptor.get_executor(), registry, dispatcher, limits));
+    admit(std::make_shared<connection>(boost::asio::ip::tcp::socket(acceptor.get_executor()), s, *this, dispatcher,
+                                       limits));
   }
   accept_next();
 }

@@ -1,5 +1,7 @@
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -62,6 +64,33 @@ TEST(AcceptRetry, OutOfDescriptorsPausesThenRecovers) {
   EXPECT_LT(handlers, 50u);
   ASSERT_TRUE(ended);
   EXPECT_NE(waiting->received.find("\r\n\r\nB"), std::string::npos) << waiting->received;
+}
+
+// A listener that no longer listens (here shut down under the server) fails every
+// accept with EINVAL while the system keeps reporting it ready: the server must pause
+// between tries as for a shortage, not retry at once.
+TEST(AcceptRetry, ListenerThatFailsEveryAcceptIsNotSpunOn) {
+  server_limits limits;
+  limits.accept_retry_delay = 100ms;
+  ServerHarness h(limits);
+  int listener = -1;
+  for (int fd = 0; fd < 1024 && listener < 0; ++fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    int listening = 0;
+    socklen_t size = sizeof listening;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 && address.sin_family == AF_INET &&
+        ntohs(address.sin_port) == h.port() && getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 &&
+        listening) {
+      listener = fd;
+    }
+  }
+  ASSERT_GE(listener, 0);
+  ASSERT_EQ(shutdown(listener, SHUT_RD), 0);
+  EXPECT_LT(h.RunFor(500ms), 50u);
+  h.srv->stop();
+  h.RunFor(100ms);
+  EXPECT_TRUE(h.io.stopped());
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // I/O service already knows.
 #include <memory>
 
+#include <boost/asio/error.hpp>
+
 #include "http/connection.h"
 #include "http/server.h"
 
@@ -16,18 +18,25 @@ void server::accept_next() {
   });
 }
 
+// An error of the one connection being taken lets the next be taken at once; any other
+// would recur, so the next try waits.
 void server::on_acceptable(const boost::system::error_code& error) {
   if (!acceptor.is_open()) return;
-  if (!error) {
-    if (!has_room()) {
-      boost::system::error_code ignored;
-      next_socket.close(ignored);  // full: this one goes unanswered, the listener carries on
-    } else {
-      registry.admit(std::make_shared<connection>(std::move(next_socket), registry, dispatcher, limits));
-    }
-  } else if (is_resource_shortage(error)) {
+  if (error == boost::asio::error::connection_aborted || error == boost::asio::error::connection_reset) {
+    accept_next();
+    return;
+  }
+  if (error) {
     accept_later();
     return;
+  }
+  boost::system::error_code failed;
+  next_socket.non_blocking(true, failed);
+  if (failed || !has_room()) {
+    next_socket.close(failed);  // full: this one goes unanswered, the listener carries on
+  } else {
+    const native_socket raw = next_socket.native_handle();
+    admit(std::make_shared<connection>(std::move(next_socket), raw, *this, dispatcher, limits));
   }
   accept_next();
 }

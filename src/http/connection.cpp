@@ -1,5 +1,6 @@
 #include "http/connection.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string_view>
 #include <utility>
@@ -7,7 +8,7 @@
 #include <boost/asio/error.hpp>
 #include <boost/asio/write.hpp>
 
-#include "http/connection_registry.h"
+#include "http/server.h"
 
 namespace http {
 namespace server {
@@ -58,35 +59,16 @@ void consume(std::vector<boost::asio::const_buffer>& ranges, std::size_t count) 
 
 }  // namespace
 
-connection::connection(boost::asio::ip::tcp::socket socket_, connection_registry& registry_,
-                       const request_dispatcher& dispatcher_, const server_limits& limits)
+connection::connection(boost::asio::ip::tcp::socket socket_, native_socket raw_, server& owner_,
+                       const request_dispatcher& dispatcher_, const server_limits& limits_)
     : socket(std::move(socket_)),
-      raw(socket.native_handle()),
-      registry(registry_),
+      raw(raw_),
+      owner(owner_),
       dispatcher(dispatcher_),
-      scanner(limits.max_request_head),
-      timer(socket.get_executor()),
-      head_timeout(limits.head_timeout),
-      drain_limit(limits.linger_time) {
+      limits(limits_),
+      scanner(limits_.max_request_head),
+      timer(socket.get_executor()) {
   current_request.fields.reserve(8);
-  boost::system::error_code error;
-  socket.non_blocking(true, error);
-  immediate_io = !error;
-}
-
-connection::connection(native_socket accepted, const boost::asio::any_io_executor& executor,
-                       connection_registry& registry_, const request_dispatcher& dispatcher_,
-                       const server_limits& limits)
-    : socket(executor),
-      raw(accepted),
-      registry(registry_),
-      dispatcher(dispatcher_),
-      scanner(limits.max_request_head),
-      timer(executor),
-      head_timeout(limits.head_timeout),
-      drain_limit(limits.linger_time) {
-  current_request.fields.reserve(8);
-  immediate_io = true;
 }
 
 connection::~connection() {
@@ -114,7 +96,7 @@ bool connection::hand_to_service() {
 }
 
 void connection::read_head() {
-  while (immediate_io) {
+  for (;;) {
     boost::system::error_code error;
     const std::size_t count = receive_now(raw, read_buffer.data(), read_buffer.size(), error);
     if (error == boost::asio::error::would_block) break;
@@ -123,23 +105,19 @@ void connection::read_head() {
   wait_for_head();
 }
 
-// reading_head -> awaiting_answer (through defer), writing_reply.
+// reading_head or awaiting_head -> awaiting_answer (through defer), writing_reply.
 void connection::head_ended(scan_result result) {
-  if (head_timer_armed) timer.cancel();
   if (result == scan_result::malformed) {
     input = client_input::more;  // the rest of a bad head may still be on its way
     current_reply = canned_reply(400);
-    write_reply();
+  } else if (!dispatcher.dispatch(current_request, current_reply, *this, allowed_origin)) {
+    if (at != state::closed && !watching) watch_input();  // parked by defer(), perhaps answered already
     return;
   }
-  if (dispatcher.dispatch(current_request, current_reply, *this, allowed_origin)) {
-    write_reply();
-  } else if (at != state::closed && !reading) {
-    watch_input();  // parked by defer(), perhaps answered already
-  }
+  write_reply();
 }
 
-// reading_head -> awaiting_answer, from inside the handler.
+// -> awaiting_answer, from inside the handler.
 std::weak_ptr<deferred_reply> connection::defer(std::chrono::milliseconds deadline, deadline_fn on_deadline_) {
   at = state::awaiting_answer;
   on_deadline = std::move(on_deadline_);
@@ -156,25 +134,23 @@ void connection::answer(int32_t status, const std::string& content_type, const s
 }
 
 // One gathered write; what the socket does not take at once follows asynchronously.
+// Every timer of the earlier states is replaced or cancelled on the way out.
 void connection::write_reply() {
   at = state::writing_reply;
-  timer.cancel();
   serialize(current_reply, reply_ranges);
-  consume(reply_ranges, sent_early);
-  if (immediate_io) {
-    boost::system::error_code error;
-    const std::size_t sent = send_now(raw, reply_ranges, error);
-    if (error && error != boost::asio::error::would_block) {
-      retire();
-      return;
-    }
-    consume(reply_ranges, error ? 0 : sent);
-    if (reply_ranges.empty()) {
-      reply_written();
-      return;
-    }
+  if (input == client_input::probed) consume(reply_ranges, kReplyStart.size());
+  boost::system::error_code error;
+  consume(reply_ranges, send_now(raw, reply_ranges, error));
+  if (error && error != boost::asio::error::would_block) {
+    retire();
+    return;
+  }
+  if (reply_ranges.empty()) {
+    reply_written();
+    return;
   }
   if (!hand_to_service()) return;
+  arm_timer(limits.write_timeout);
   boost::asio::async_write(socket, reply_ranges,
                            [this, self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
                              if (at != state::writing_reply) return;
@@ -191,7 +167,7 @@ void connection::write_reply() {
 // bytes may still come, only the sending side is shut and what comes is dropped.
 void connection::reply_written() {
   const bool may_send_more =
-      input == client_input::more || (input == client_input::nothing_more && bytes_waiting(raw) > 0);
+      input == client_input::more || (input == client_input::quiet && bytes_waiting(raw) > 0);
   if (may_send_more) {
     drain();
     return;
@@ -200,15 +176,22 @@ void connection::reply_written() {
 }
 
 // writing_reply -> draining: until the client stops sending, or for a bounded time.
+// A stopping server lingers for no one: what is unread now is dropped, and a client
+// that sends more after the close gets a reset.
 void connection::drain() {
+  if (owner.stopping()) {
+    drop_unread();
+    retire();
+    return;
+  }
   at = state::draining;
   shutdown_now(raw, boost::asio::socket_base::shutdown_send);
-  arm_timer(drain_limit);
-  if (!reading) watch_input();
+  arm_timer(limits.linger_time);
+  if (!watching) watch_input();
 }
 
 // any -> closed.
-void connection::retire() { registry.retire(shared_from_this()); }
+void connection::retire() { owner.retire(shared_from_this()); }
 
 void connection::close() {
   if (at != state::closed) {
@@ -224,11 +207,26 @@ void connection::close() {
   on_deadline = nullptr;
 }
 
+bool connection::stop() {
+  if (at == state::writing_reply) return true;
+  if (at == state::draining) drop_unread();
+  close();
+  return false;
+}
+
+void connection::drop_unread() {
+  std::size_t unread = bytes_waiting(raw);
+  boost::system::error_code error;
+  while (unread > 0 && !error) {
+    unread -= std::min(unread, receive_now(raw, read_buffer.data(), read_buffer.size(), error));
+  }
+}
+
 // ---- Completions ----
 
 // False once the head has ended one way or another.
 bool connection::take_head_bytes(const boost::system::error_code& error, std::size_t count) {
-  if (at != state::reading_head) return false;
+  if (at != state::reading_head && at != state::awaiting_head) return false;
   if (error) {
     // Gone before its head was complete: nothing to answer.
     if (error != boost::asio::error::operation_aborted) retire();
@@ -245,11 +243,12 @@ bool connection::take_head_bytes(const boost::system::error_code& error, std::si
   return false;
 }
 
+// reading_head -> awaiting_head, the first time the head has to be waited for.
 void connection::wait_for_head() {
   if (!hand_to_service()) return;
-  if (!head_timer_armed) {
-    head_timer_armed = true;
-    arm_timer(head_timeout);
+  if (at == state::reading_head) {
+    at = state::awaiting_head;
+    arm_timer(limits.head_timeout);
   }
   socket.async_read_some(boost::asio::buffer(read_buffer),
                          [this, self = shared_from_this()](const boost::system::error_code& error, std::size_t count) {
@@ -261,10 +260,10 @@ void connection::wait_for_head() {
 // whether the client still sends, stopped, or left, and then dropped.
 void connection::watch_input() {
   if (!hand_to_service()) return;
-  reading = true;
+  watching = true;
   socket.async_read_some(boost::asio::buffer(read_buffer),
                          [this, self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
-                           reading = false;
+                           watching = false;
                            on_input(error);
                          });
 }
@@ -272,46 +271,34 @@ void connection::watch_input() {
 void connection::on_input(const boost::system::error_code& error) {
   if (at == state::closed || error == boost::asio::error::operation_aborted) return;
   if (!error) {
-    if (input == client_input::nothing_more) input = client_input::more;
+    if (input == client_input::quiet) input = client_input::more;
     watch_input();
-    return;
-  }
-  if (error != boost::asio::error::eof) {
+  } else if (error != boost::asio::error::eof) {
     retire();  // reset: the client is gone, whatever it was waiting for
-    return;
-  }
-  input = client_input::ended;
-  switch (at) {
-    case state::awaiting_answer:
-      if (can_tell_half_close)
-        client_stopped_sending();
-      else
-        retire();
-      break;
-    case state::draining: retire(); break;
-    default: break;  // the reply on its way ends the connection
+  } else {
+    input = client_input::ended;
+    if (at == state::awaiting_answer && can_tell_half_close) {
+      client_stopped_sending();
+    } else if (at != state::writing_reply) {
+      retire();  // the reply on its way ends the connection itself
+    }
   }
 }
 
+// Whatever the state, its time is up; an awaited answer is the handler's to give first.
+// A reply the client has not taken in time is cut with a reset, so the system drops it
+// rather than hold it for a client that does not read.
 void connection::on_timer() {
-  switch (at) {
-    case state::reading_head:
-    case state::draining:
-      retire();
-      break;
-    case state::awaiting_answer: {
-      if (!waiting()) {
-        retire();  // the client left
-        break;
-      }
-      deadline_fn late = std::move(on_deadline);
-      late(*this);
-      if (at == state::awaiting_answer) retire();  // the handler left it unanswered
-      break;
-    }
-    default:
-      break;
+  if (at == state::awaiting_answer && waiting()) {
+    deadline_fn late = std::move(on_deadline);
+    late(*this);
+    if (at != state::awaiting_answer) return;  // answered; otherwise left unanswered
   }
+  if (at == state::writing_reply) {
+    boost::system::error_code ignored;
+    socket.set_option(boost::asio::socket_base::linger(true, 0), ignored);
+  }
+  retire();
 }
 
 // A completion from an earlier state's timer finds the state moved on and is ignored.
@@ -334,12 +321,8 @@ void connection::client_stopped_sending() {
   const std::vector<boost::asio::const_buffer> start{boost::asio::buffer(kReplyStart.data(), kReplyStart.size())};
   const std::size_t sent = send_now(raw, start, error);
   if (error == boost::asio::error::would_block) return;  // not on an idle socket; the answer sends it all
-  if (error) {
-    retire();
-    return;
-  }
-  sent_early = sent;
-  if (client_gone()) {
+  if (!error && sent == kReplyStart.size()) input = client_input::probed;
+  if (input != client_input::probed || client_gone()) {
     retire();
     return;
   }
@@ -351,28 +334,25 @@ void connection::client_stopped_sending() {
                     });
 }
 
-bool connection::waiting() const {
-  if (at != state::awaiting_answer) return false;
-  return !client_gone();
-}
+bool connection::waiting() const { return at == state::awaiting_answer && !client_gone(); }
 
 // Asked before an answer is taken for this client: has its socket answered the early
 // bytes with a reset? Some systems keep reporting the end of input on a read after the
-// reset and tell it only as the socket's error, others the other way round.
+// reset and tell it only as the socket's error, others the other way round. Either
+// report is consumed by reading it, hence `gone` is kept.
 bool connection::client_gone() const {
-  if (gone || sent_early == 0) return gone;
+  if (input != client_input::probed) return input == client_input::gone;
   auto& s = const_cast<boost::asio::ip::tcp::socket&>(socket);
   pending_error pending;
   boost::system::error_code error;
   s.get_option(pending, error);
-  if (!error && pending.value != 0) {
-    gone = true;
-    return gone;
+  if (error || pending.value == 0) {
+    char byte;
+    s.receive(boost::asio::buffer(&byte, 1), boost::asio::socket_base::message_peek, error);
+    if (!error || error == boost::asio::error::eof || error == boost::asio::error::would_block) return false;
   }
-  char byte;
-  s.receive(boost::asio::buffer(&byte, 1), boost::asio::socket_base::message_peek, error);
-  gone = error && error != boost::asio::error::eof && error != boost::asio::error::would_block;
-  return gone;
+  input = client_input::gone;
+  return true;
 }
 
 }  // namespace server

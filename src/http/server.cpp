@@ -20,6 +20,7 @@ server::server(boost::asio::io_context& io, boost::asio::signal_set& stop_signal
       dispatcher(dispatcher_),
       limits(limits_),
       accept_retry_timer(io) {
+  connections.reserve(64);
   // First, so that even a server that fails to bind stops with the others and keeps
   // the run going until then.
   stop_signals.async_wait([token = std::weak_ptr<server*>(alive)](const boost::system::error_code&, int) {
@@ -49,15 +50,33 @@ server::~server() {
   alive.reset();
   boost::system::error_code ignored;
   next_socket.close(ignored);
-  registry.retire_all();
+  for (const auto& c : connections) c->close();
   acceptor.close(ignored);
 }
 
 void server::stop() {
+  stopped = true;
   boost::system::error_code ignored;
   acceptor.close(ignored);
   accept_retry_timer.cancel();
-  registry.retire_all();
+  stop_signals.cancel();
+  for (auto c = connections.begin(); c != connections.end();) {
+    if ((*c)->stop()) {
+      ++c;
+    } else {
+      c = connections.erase(c);
+    }
+  }
+}
+
+void server::admit(const std::shared_ptr<connection>& c) {
+  connections.insert(c);
+  c->start();
+}
+
+void server::retire(const std::shared_ptr<connection>& c) {
+  connections.erase(c);
+  c->close();
 }
 
 uint16_t server::local_port() const {
@@ -66,19 +85,14 @@ uint16_t server::local_port() const {
   return error ? 0 : endpoint.port();
 }
 
-// The pending connection stays queued; try again once something may have been freed.
+// The pending connection stays queued; try again once the cause may have passed
+// (descriptors or memory freed) rather than spin on it.
 void server::accept_later() {
   accept_retry_timer.expires_after(limits.accept_retry_delay);
   accept_retry_timer.async_wait([token = std::weak_ptr<server*>(alive)](const boost::system::error_code& timer_error) {
     auto live = token.lock();
     if (live && !timer_error && (*live)->acceptor.is_open()) (*live)->accept_next();
   });
-}
-
-bool is_resource_shortage(const boost::system::error_code& error) {
-  return error == boost::asio::error::no_descriptors || error == boost::asio::error::no_buffer_space ||
-         error == boost::asio::error::no_memory ||
-         error == boost::system::errc::too_many_files_open_in_system;
 }
 
 }  // namespace server
