@@ -35,17 +35,6 @@ bool announces_body(const incoming_request& request) {
   return false;
 }
 
-// The socket's pending error, read and cleared (SO_ERROR).
-class pending_error {
- public:
-  template <class Protocol> int level(const Protocol&) const { return SOL_SOCKET; }
-  template <class Protocol> int name(const Protocol&) const { return SO_ERROR; }
-  template <class Protocol> int* data(const Protocol&) { return &value; }
-  template <class Protocol> std::size_t size(const Protocol&) const { return sizeof value; }
-  template <class Protocol> void resize(const Protocol&, std::size_t) {}
-  int value = 0;
-};
-
 // Drops the first `count` bytes of the ranges.
 void consume(std::vector<boost::asio::const_buffer>& ranges, std::size_t count) {
   auto range = ranges.begin();
@@ -111,7 +100,10 @@ void connection::head_ended(scan_result result) {
     input = client_input::more;  // the rest of a bad head may still be on its way
     current_reply = canned_reply(400);
   } else if (!dispatcher.dispatch(current_request, current_reply, *this, allowed_origin)) {
-    if (at != state::closed && !watching) watch_input();  // parked by defer(), perhaps answered already
+    // Parked by defer(), perhaps answered already. A socket still outside the I/O
+    // service is not watched meanwhile: it is looked at when its answer is due, which
+    // spares a parked poll the registration with the service.
+    if (at != state::closed && !watching && socket.is_open()) watch_input();
     return;
   }
   write_reply();
@@ -168,6 +160,7 @@ void connection::write_reply() {
 void connection::reply_written() {
   const bool may_send_more =
       input == client_input::more || (input == client_input::quiet && bytes_waiting(raw) > 0);
+  // `looked`: nothing had come a moment ago, when the answer was due.
   if (may_send_more) {
     drain();
     return;
@@ -326,6 +319,7 @@ void connection::client_stopped_sending() {
     retire();
     return;
   }
+  if (!socket.is_open()) return;  // not watched: the reset is found when the answer is due
   // Where the system reports the reset as an error on the socket, it ends the
   // connection as soon as it comes; elsewhere it is found when the answer is due.
   socket.async_wait(boost::asio::socket_base::wait_error,
@@ -334,25 +328,45 @@ void connection::client_stopped_sending() {
                     });
 }
 
-bool connection::waiting() const { return at == state::awaiting_answer && !client_gone(); }
+bool connection::waiting() const {
+  if (at != state::awaiting_answer) return false;
+  const bool gone = client_gone();
+  return !gone && at == state::awaiting_answer;  // a look may have ended it
+}
 
 // Asked before an answer is taken for this client: has its socket answered the early
 // bytes with a reset? Some systems keep reporting the end of input on a read after the
 // reset and tell it only as the socket's error, others the other way round. Either
 // report is consumed by reading it, hence `gone` is kept.
 bool connection::client_gone() const {
+  if (at == state::awaiting_answer && !socket.is_open() && (input == client_input::quiet || input == client_input::looked)) {
+    const_cast<connection*>(this)->look_at_client();
+  }
   if (input != client_input::probed) return input == client_input::gone;
-  auto& s = const_cast<boost::asio::ip::tcp::socket&>(socket);
-  pending_error pending;
-  boost::system::error_code error;
-  s.get_option(pending, error);
-  if (error || pending.value == 0) {
-    char byte;
-    s.receive(boost::asio::buffer(&byte, 1), boost::asio::socket_base::message_peek, error);
+  if (take_error_now(raw) == 0) {
+    boost::system::error_code error;
+    peek_now(raw, error);
     if (!error || error == boost::asio::error::eof || error == boost::asio::error::would_block) return false;
   }
   input = client_input::gone;
   return true;
+}
+
+// A parked client nobody watches: has it sent more, ended its input, or left? Its
+// answer is due now, and is given only to a client that is still there.
+void connection::look_at_client() {
+  boost::system::error_code error;
+  if (peek_now(raw, error)) {
+    input = client_input::more;  // dropped after the reply, as any body
+  } else if (error == boost::asio::error::would_block) {
+    input = client_input::looked;
+  } else if (error == boost::asio::error::eof) {
+    input = client_input::ended;
+    client_stopped_sending();
+  } else {
+    input = client_input::gone;
+    retire();
+  }
 }
 
 }  // namespace server

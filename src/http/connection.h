@@ -67,6 +67,7 @@ class connection : public std::enable_shared_from_this<connection>, public defer
   // What the client's sending side has shown beyond the head.
   enum class client_input {
     quiet,   // nothing
+    looked,  // nothing, as looked at just now
     more,    // bytes: a body or the rest of a bad head, never read as a request
     ended,   // the end of its input
     probed,  // ended, and the reply's first bytes are out to learn whether it left
@@ -92,6 +93,7 @@ class connection : public std::enable_shared_from_this<connection>, public defer
   bool hand_to_service();
   void client_stopped_sending();
   bool client_gone() const;
+  void look_at_client();
   void drop_unread();
 
   boost::asio::ip::tcp::socket socket;  // open once handed to the I/O service

@@ -25,6 +25,11 @@ std::size_t receive_now(native_socket s, char* data, std::size_t size, boost::sy
 // As much of the ranges as the socket takes; would_block when it takes nothing.
 std::size_t send_now(native_socket s, const std::vector<boost::asio::const_buffer>& ranges,
                      boost::system::error_code& error);
+// Looks without reading: true when bytes wait; otherwise error says why not
+// (would_block: nothing yet; eof: the client's input ended; or how it was reset).
+bool peek_now(native_socket s, boost::system::error_code& error);
+// The socket's pending error, read and cleared; 0 for none.
+int take_error_now(native_socket s);
 // Bytes received and not yet read.
 std::size_t bytes_waiting(native_socket s);
 void shutdown_now(native_socket s, boost::asio::socket_base::shutdown_type what);

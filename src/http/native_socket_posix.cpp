@@ -54,6 +54,19 @@ std::size_t send_now(native_socket s, const std::vector<boost::asio::const_buffe
   return static_cast<std::size_t>(n);
 }
 
+bool peek_now(native_socket s, boost::system::error_code& error) {
+  char byte;
+  const ssize_t n = ::recv(s, &byte, 1, MSG_PEEK);
+  error = n < 0 ? last_error() : n == 0 ? boost::system::error_code(boost::asio::error::eof) : boost::system::error_code();
+  return n > 0;
+}
+
+int take_error_now(native_socket s) {
+  int value = 0;
+  socklen_t size = sizeof value;
+  return ::getsockopt(s, SOL_SOCKET, SO_ERROR, &value, &size) == 0 ? value : errno;
+}
+
 std::size_t bytes_waiting(native_socket s) {
   int count = 0;
   return ::ioctl(s, FIONREAD, &count) == 0 && count > 0 ? static_cast<std::size_t>(count) : 0;

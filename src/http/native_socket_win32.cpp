@@ -47,6 +47,19 @@ std::size_t send_now(native_socket s, const std::vector<boost::asio::const_buffe
   return sent;
 }
 
+bool peek_now(native_socket s, boost::system::error_code& error) {
+  char byte;
+  const int n = ::recv(s, &byte, 1, MSG_PEEK);
+  error = n == SOCKET_ERROR ? last_error() : n == 0 ? boost::system::error_code(boost::asio::error::eof) : boost::system::error_code();
+  return n > 0;
+}
+
+int take_error_now(native_socket s) {
+  int value = 0;
+  int size = sizeof value;
+  return ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&value), &size) == 0 ? value : WSAGetLastError();
+}
+
 std::size_t bytes_waiting(native_socket s) {
   u_long count = 0;
   return ::ioctlsocket(s, FIONREAD, &count) == 0 ? count : 0;

@@ -17,12 +17,15 @@ ParkedPolls::ParkedPolls(EventQueues& queues) : queues(queues) {
 
 ParkedPolls::~ParkedPolls() { queues.onPosted = nullptr; }
 
-void ParkedPolls::AnswerPoll(const std::string& queueName, http::server::deferred_reply& reply, bool nullWhenEmpty) {
+bool ParkedPolls::AnswerPoll(const std::string& queueName, http::server::deferred_reply& reply, bool nullWhenEmpty) {
   if (std::unique_ptr<QueuedEvent> event = queues.TakeEventFromQueue(queueName)) {
     reply.answer(200, "text/plain", EventText(*event));
   } else if (nullWhenEmpty) {
     reply.answer(200, "text/plain", "null");
+  } else {
+    return false;
   }
+  return true;
 }
 
 bool ParkedPolls::TakeOrPark(const std::string& queueName, http::server::reply_deferral& later, std::string& text) {
@@ -30,8 +33,9 @@ bool ParkedPolls::TakeOrPark(const std::string& queueName, http::server::reply_d
     text = EventText(*event);
     return true;
   }
-  // Polls that were answered at their deadline, or whose client went, leave here.
-  for (auto it = parked.begin(); it != parked.end();) it = Waiting(it->reply) ? it + 1 : parked.erase(it);
+  // Polls whose connection has ended (answered at their deadline, or their client
+  // went) leave here; asking the others whether they still wait would cost each a look.
+  for (auto it = parked.begin(); it != parked.end();) it = it->reply.expired() ? parked.erase(it) : it + 1;
   auto reply = later.defer(kPollWait, [this, queueName](http::server::deferred_reply& r) { AnswerPoll(queueName, r, true); });
   parked.push_back({queueName, std::move(reply)});
   return false;
@@ -40,8 +44,8 @@ bool ParkedPolls::TakeOrPark(const std::string& queueName, http::server::reply_d
 void ParkedPolls::WakeParkedPolls() {
   for (auto it = parked.begin(); it != parked.end();) {
     auto reply = it->reply.lock();
-    if (reply && reply->waiting()) AnswerPoll(it->queueName, *reply, false);
-    it = reply && reply->waiting() ? it + 1 : parked.erase(it);
+    const bool stays = reply && reply->waiting() && !AnswerPoll(it->queueName, *reply, false);
+    it = stays ? it + 1 : parked.erase(it);
   }
 }
 

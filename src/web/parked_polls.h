@@ -40,7 +40,8 @@ class ParkedPolls {
     std::weak_ptr<http::server::deferred_reply> reply;
   };
 
-  void AnswerPoll(const std::string& queueName, http::server::deferred_reply& reply, bool nullWhenEmpty);
+  // True when it answered.
+  bool AnswerPoll(const std::string& queueName, http::server::deferred_reply& reply, bool nullWhenEmpty);
 
   EventQueues& queues;
   // In the order the polls were parked, so that the longest waiting poll of a queue
