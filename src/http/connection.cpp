@@ -119,7 +119,8 @@ std::weak_ptr<deferred_reply> connection::defer(std::chrono::milliseconds deadli
 
 // awaiting_answer -> writing_reply.
 void connection::answer(int32_t status, const std::string& content_type, const std::string& body) {
-  if (!waiting()) return;
+  // Whoever answers has just asked waiting(); asking again would cost another look.
+  if (at != state::awaiting_answer || input == client_input::gone) return;
   on_deadline = nullptr;
   finish(status, content_type, body, allowed_origin, current_reply);
   write_reply();
