@@ -4,9 +4,7 @@
 // the polls waiting for them answered, in the turn that read it.
 #pragma once
 #include <string>
-#include <utility>  // before asio's coroutine headers, which use std::exchange without it
 
-#include <boost/asio/awaitable.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 #include "events/event_queues.h"
@@ -28,9 +26,9 @@ class GameLink {
   void Stop();
 
  private:
-  boost::asio::awaitable<void> Run();
-  boost::asio::awaitable<bool> Connect(const std::string& pipePath);
-  boost::asio::awaitable<void> Receive();
+  // The coroutine's steps, kept out of this header so that its includers need no
+  // coroutine support.
+  friend struct GameLinkSteps;
   void PostState(const char* state);
 
   HelperState& state;

@@ -39,7 +39,7 @@ namespace server {
 
 class server;
 
-class connection : public std::enable_shared_from_this<connection>, public deferred_reply, public reply_deferral {
+class connection final : public std::enable_shared_from_this<connection>, public deferred_reply, public reply_deferral {
  public:
   // `raw` is the accepted socket, non-blocking. `socket` is the same socket where the
   // I/O service knows it already (Windows), or else an unopened socket of the service:
