@@ -58,7 +58,7 @@ void server::on_acceptable(const boost::system::error_code&) {
       accept_later();
       return;
     }
-    if (!has_room()) {
+    if (!has_room() && !make_room()) {
       close_now(s);  // full: this one goes unanswered, the listener carries on
       continue;
     }

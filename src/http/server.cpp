@@ -1,6 +1,7 @@
 #include "http/server.h"
 
 #include <memory>
+#include <vector>
 #include <string>
 
 #include <boost/asio/error.hpp>
@@ -72,6 +73,14 @@ void server::stop() {
 void server::admit(const std::shared_ptr<connection>& c) {
   connections.insert(c);
   c->start();
+}
+
+// A waiting poll whose socket never had to wait for its head is not watched (see
+// connection.h): a client that left it is found out only when looked at.
+bool server::make_room() {
+  const std::vector<std::shared_ptr<connection>> members(connections.begin(), connections.end());
+  for (const auto& c : members) c->waiting();  // a look retires a client that left
+  return has_room();
 }
 
 void server::retire(const std::shared_ptr<connection>& c) {

@@ -54,6 +54,9 @@ class server {
   // After an accept failed for a reason other than the connection it was taking.
   void accept_later();
   bool has_room() const { return connections.size() < limits.max_connections; }
+  // At the bound: the clients of unwatched waiting polls are looked at, and those that
+  // left make room. True when there is room then.
+  bool make_room();
 
   // The server's completions reach it only while this lives: the signal set outlives
   // every server, and a failed constructor or the destructor leaves completions queued.

@@ -266,6 +266,24 @@ TEST(Server, ConnectionsBeyondTheBoundAreClosed) {
   EXPECT_EQ(h.Exchange(kRequest), kAnswer);
 }
 
+// Waiting polls whose clients left leave room for a newcomer at the bound, also where
+// such a poll is not watched while it waits.
+TEST(Server, PollsWhoseClientsLeftMakeRoomAtTheBound) {
+  later_deadline() = 60s;
+  parked_requests().clear();
+  ServerHarness h;
+  std::vector<std::shared_ptr<TestClient>> left;
+  for (int i = 0; i < 256; ++i) {
+    left.push_back(h.Connect());
+    ASSERT_TRUE(left.back()->connected) << i;
+    h.Send(left.back(), "GET /later HTTP/1.0\r\nOrigin: http://localhost\r\n\r\n");
+  }
+  ASSERT_TRUE(h.RunUntil([&] { return parked_requests().size() == 256; }));
+  for (auto& c : left) c->socket.close();
+  h.RunFor(100ms);
+  EXPECT_EQ(h.Exchange(kRequest), kAnswer);
+}
+
 // A stop, by the signal or called, closes the listener and every connection that has no
 // reply on its way at once. A reply on its way still arrives whole to a client that
 // reads it late, and then nothing of the server is left to run.
