@@ -39,7 +39,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "endtoend"))
 from endtoend_bench import (bench_world, cpu_seconds, fields, frame,  # noqa: E402
-                            percentile, poll, start_helper, wait_until)
+                            percentile, poll, start_helper, stop_started, wait_until)
 
 QUEUES = ("page-a", "page-b")
 WARM_UP = 2.0
@@ -258,12 +258,7 @@ def run_round(helper_exe, opts):
             if p.is_alive():
                 p.kill()
                 p.join(10)
-        for p in reversed(started):
-            if p.poll() is None:
-                p.send_signal(signal.SIGKILL)
-                p.wait(10)
-        if "helper" in locals() and helper.returncode == 0:
-            shutil.rmtree(work, ignore_errors=True)
+        stop_started(started, work, locals().get("helper"))
 
     def delivered(a, b):
         return [(arrived - sent) / 1e6 for got in received.values() for _, sent, arrived in got if a <= arrived < b]

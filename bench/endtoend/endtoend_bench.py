@@ -118,6 +118,17 @@ def start_helper(helper_exe, cwd, env, work, started):
     return helper, game, helper_err
 
 
+def stop_started(started, work, helper):
+    """Kills by pid whatever a run started and is still running, last started first;
+    keeps the run's folder (and the helper's log in it) unless the helper ended cleanly."""
+    for p in reversed(started):
+        if p.poll() is None:
+            p.send_signal(signal.SIGKILL)
+            p.wait(10)
+    if helper is not None and helper.returncode == 0:
+        shutil.rmtree(work, ignore_errors=True)
+
+
 def bench_world(prefix):
     """A scratch folder and a clean environment for one benchmark run; fails when the
     helper's port is already taken (the benchmark needs the machine's loopback)."""
@@ -309,12 +320,7 @@ def main():
         if helper.wait(30) != 0:
             sys.exit(f"the helper did not end cleanly; see {helper_err}")
     finally:
-        for p in reversed(started):
-            if p.poll() is None:
-                p.send_signal(signal.SIGKILL)
-                p.wait(10)
-        if "helper" in locals() and helper.returncode == 0:
-            shutil.rmtree(work, ignore_errors=True)
+        stop_started(started, work, locals().get("helper"))
 
     print()
     print(f"helper: {helper_exe}")

@@ -18,8 +18,6 @@ Measures:
 Usage: flood_bench.py BUILD_DIR   (the tree with tovelwebhelper and tovel3.exe)
 """
 import os
-import shutil
-import signal
 import socket
 import subprocess
 import sys
@@ -28,7 +26,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from endtoend_bench import (ORIGIN, PORT, bench_world, fields, frame, poll, proc_status,  # noqa: E402
-                            start_helper, wait_until)
+                            start_helper, stop_started, wait_until)
 
 FLOOD_FRAMES = int(os.environ.get("FLOOD_FRAMES", "400000"))
 ABANDONED = int(os.environ.get("ABANDONED", "10"))
@@ -177,12 +175,7 @@ def main():
         if helper.wait(30) != 0:
             sys.exit(f"the helper did not end cleanly; see {helper_err}")
     finally:
-        for p in reversed(started):
-            if p.poll() is None:
-                p.send_signal(signal.SIGKILL)
-                p.wait(10)
-        if "helper" in locals() and helper.returncode == 0:
-            shutil.rmtree(work, ignore_errors=True)
+        stop_started(started, work, locals().get("helper"))
 
     print()
     print(f"helper: {helper_exe}")

@@ -23,8 +23,6 @@ WebServer::WebServer(HelperState& state, EventQueues& queues)
                  }},
       wind_down_timer(state.io) {}
 
-WebServer::~WebServer() { servers.clear(); }
-
 std::vector<uint16_t> WebServer::LocalPorts() const {
   std::vector<uint16_t> ports;
   for (auto& s : servers) ports.push_back(s->local_port());

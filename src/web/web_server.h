@@ -19,7 +19,6 @@
 class WebServer {
  public:
   WebServer(HelperState& state, EventQueues& queues);
-  ~WebServer();
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;
 
