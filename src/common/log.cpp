@@ -4,6 +4,21 @@
 #include <cstdio>
 #include <string>
 
+namespace {
+
+// The lines of this thread's outermost batch; null while it has none.
+thread_local std::string* held = nullptr;
+
+void Emit(const char* text, size_t size) {
+  if (held) {
+    held->append(text, size);
+  } else {
+    fwrite(text, 1, size, stderr);
+  }
+}
+
+}  // namespace
+
 void Log(const char* format, ...) {
   char small[512];
   va_list args;
@@ -17,11 +32,27 @@ void Log(const char* format, ...) {
     return;
   }
   if (static_cast<size_t>(n) < sizeof small) {
-    fwrite(small, 1, static_cast<size_t>(n), stderr);
+    Emit(small, static_cast<size_t>(n));
   } else {
     std::string big(static_cast<size_t>(n) + 1, '\0');
     vsnprintf(&big[0], big.size(), format, again);
-    fwrite(big.data(), 1, static_cast<size_t>(n), stderr);
+    Emit(big.data(), static_cast<size_t>(n));
   }
   va_end(again);
+}
+
+LogBatch::LogBatch() : outermost(held == nullptr) {
+  if (outermost) held = &lines;
+}
+
+LogBatch::~LogBatch() {
+  if (!outermost) return;
+  WriteHeldLines();
+  held = nullptr;
+}
+
+void WriteHeldLines() {
+  if (!held || held->empty()) return;
+  fwrite(held->data(), 1, held->size(), stderr);
+  held->clear();
 }

@@ -92,6 +92,7 @@ boost::asio::awaitable<void> GameLinkSteps::Receive(GameLink& link) {
         boost::asio::buffer(buffer), boost::asio::redirect_error(boost::asio::use_awaitable, error));
     if (error) break;
     received.insert(received.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(count));
+    LogBatch lines;  // the frames of one read, and the answers they give
     if (!handler.handleReceivedData(received)) break;
   }
 }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <memory>
 
+#include "common/log.h"
 #include "http/connection.h"
 #include "http/native_socket.h"
 #include "http/server.h"
@@ -50,6 +51,7 @@ bool fails_one_connection(int error) {
 
 void server::on_acceptable(const boost::system::error_code&) {
   if (!acceptor.is_open()) return;
+  LogBatch lines;  // the requests of one wake-up, often several
   for (;;) {
     const int s = ::accept4(acceptor.native_handle(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (s < 0) {

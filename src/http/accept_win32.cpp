@@ -4,6 +4,7 @@
 
 #include <boost/asio/error.hpp>
 
+#include "common/log.h"
 #include "http/connection.h"
 #include "http/server.h"
 
@@ -22,6 +23,7 @@ void server::accept_next() {
 // would recur, so the next try waits.
 void server::on_acceptable(const boost::system::error_code& error) {
   if (!acceptor.is_open()) return;
+  LogBatch lines;
   if (error == boost::asio::error::connection_aborted || error == boost::asio::error::connection_reset) {
     accept_next();
     return;

@@ -8,6 +8,7 @@
 #include <boost/asio/error.hpp>
 #include <boost/asio/write.hpp>
 
+#include "common/log.h"
 #include "http/server.h"
 
 namespace http {
@@ -132,8 +133,9 @@ void connection::write_reply() {
   at = state::writing_reply;
   serialize(current_reply, reply_ranges);
   if (input == client_input::probed) consume(reply_ranges, kReplyStart.size());
+  WriteHeldLines();  // the request's lines are in the file before its reply is out
   boost::system::error_code error;
-  consume(reply_ranges, send_now(raw, reply_ranges, error));
+  consume(reply_ranges, send_now(raw, reply_ranges, /*end_follows=*/true, error));
   if (error && error != boost::asio::error::would_block) {
     retire();
     return;
@@ -313,7 +315,8 @@ void connection::arm_timer(std::chrono::milliseconds after) {
 void connection::client_stopped_sending() {
   boost::system::error_code error;
   const std::vector<boost::asio::const_buffer> start{boost::asio::buffer(kReplyStart.data(), kReplyStart.size())};
-  const std::size_t sent = send_now(raw, start, error);
+  WriteHeldLines();
+  const std::size_t sent = send_now(raw, start, /*end_follows=*/false, error);
   if (error == boost::asio::error::would_block) return;  // not on an idle socket; the answer sends it all
   if (!error && sent == kReplyStart.size()) input = client_input::probed;
   if (input != client_input::probed || client_gone()) {

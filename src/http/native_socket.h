@@ -23,7 +23,9 @@ extern const bool can_tell_half_close;
 // What has arrived, at most size bytes; would_block when nothing has, eof at the end.
 std::size_t receive_now(native_socket s, char* data, std::size_t size, boost::system::error_code& error);
 // As much of the ranges as the socket takes; would_block when it takes nothing.
-std::size_t send_now(native_socket s, const std::vector<boost::asio::const_buffer>& ranges,
+// end_follows: the connection's end comes next (a shutdown or close), so the system
+// may hold the last bytes a moment and send the end with them.
+std::size_t send_now(native_socket s, const std::vector<boost::asio::const_buffer>& ranges, bool end_follows,
                      boost::system::error_code& error);
 // Looks without reading: true when bytes wait; otherwise error says why not
 // (would_block: nothing yet; eof: the client's input ended; or how it was reset).

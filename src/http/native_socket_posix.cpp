@@ -32,7 +32,7 @@ std::size_t receive_now(native_socket s, char* data, std::size_t size, boost::sy
   return static_cast<std::size_t>(n);
 }
 
-std::size_t send_now(native_socket s, const std::vector<boost::asio::const_buffer>& ranges,
+std::size_t send_now(native_socket s, const std::vector<boost::asio::const_buffer>& ranges, bool end_follows,
                      boost::system::error_code& error) {
   iovec parts[64];
   std::size_t count = 0;
@@ -45,7 +45,8 @@ std::size_t send_now(native_socket s, const std::vector<boost::asio::const_buffe
   msghdr message{};
   message.msg_iov = parts;
   message.msg_iovlen = count;
-  const ssize_t n = ::sendmsg(s, &message, MSG_NOSIGNAL);
+  // The last bytes wait for the end and leave with it, in one segment instead of two.
+  const ssize_t n = ::sendmsg(s, &message, MSG_NOSIGNAL | (end_follows ? MSG_MORE : 0));
   if (n < 0) {
     error = last_error();
     return 0;

@@ -28,7 +28,7 @@ std::size_t receive_now(native_socket s, char* data, std::size_t size, boost::sy
   return static_cast<std::size_t>(n);
 }
 
-std::size_t send_now(native_socket s, const std::vector<boost::asio::const_buffer>& ranges,
+std::size_t send_now(native_socket s, const std::vector<boost::asio::const_buffer>& ranges, bool /*end_follows*/,
                      boost::system::error_code& error) {
   WSABUF parts[64];
   DWORD count = 0;

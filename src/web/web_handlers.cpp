@@ -46,7 +46,7 @@ int32_t WebEndpoints::WebGetRequestHandler(const std::string& uri, std::string& 
   std::string name;
   if (!CommandName(uri, name)) return 400;
 
-  if (name == "killgame") return KillChildProcess(gameProcessId) ? 200 : 404;
+  if (name == "killgame") return KillGame();
   if (name == "handshake") {
     BuildHandshakeJson(gameId, body);
     return 200;
@@ -54,6 +54,11 @@ int32_t WebEndpoints::WebGetRequestHandler(const std::string& uri, std::string& 
 
   Log("%s: Polling queue %s\n", "WebGetRequestHandler", name.c_str());
   return parked.TakeOrPark(name, later, body) ? 200 : http::server::kAnswerLater;
+}
+
+int32_t WebEndpoints::KillGame() {
+  WriteHeldLines();  // the call is in the file before the game's end can be
+  return KillChildProcess(gameProcessId) ? 200 : 404;
 }
 
 int32_t WebEndpoints::WebPostRequestHandler(const std::string& uri, const std::string&, std::string& contentType,
@@ -65,6 +70,6 @@ int32_t WebEndpoints::WebPostRequestHandler(const std::string& uri, const std::s
   std::string name;
   if (!CommandName(uri, name)) return 400;
   Log("%s: Got POST for command %s\n", "WebPostRequestHandler", name.c_str());
-  if (name == "killgame") return KillChildProcess(gameProcessId) ? 200 : 404;
+  if (name == "killgame") return KillGame();
   return 400;
 }

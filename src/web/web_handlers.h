@@ -32,6 +32,8 @@ class WebEndpoints {
   ParkedPolls& polls() { return parked; }
 
  private:
+  int32_t KillGame();
+
   const std::string gameId;
   const std::atomic<uint32_t>& gameProcessId;
   ParkedPolls parked;
