@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/log.h"
 #include "http/native_socket.h"
 #include "http/server_test_support.h"
 
@@ -237,6 +238,41 @@ TEST(Server, IncompleteHeadTimesOutWithoutReply) {
   EXPECT_EQ(h.Exchange(kRequest), kAnswer);
   h.RunFor(400ms);
   EXPECT_EQ(h.Exchange(kRequest), kAnswer);
+}
+
+// The lines a request logs are in the file before its reply is out, also when the
+// same turn of the loop goes on to take more requests (their lines are held and
+// written together). The second request's handler looks at the file when the first
+// reply has reached its client.
+TEST(Server, LinesOfARequestAreWrittenBeforeItsReply) {
+  std::string seen_at_second;
+  std::shared_ptr<TestClient> first;
+  auto answer = [&](const std::string& target, std::string& content_type, std::string& body, reply_deferral&) {
+    Log("handling %s\n", target.c_str());
+    if (target == "/second") {
+      char reply[512];
+      const auto n = ::recv(first->socket.native_handle(), reply, static_cast<int>(sizeof reply), 0);  // blocks until it is there
+      EXPECT_GT(n, 0);
+      seen_at_second = ::testing::internal::GetCapturedStderr();
+    }
+    content_type = "text/plain";
+    body = "B";
+    return 200;
+  };
+  ServerHarness h(server_limits{}, 0, request_dispatcher{answer, AnswerPostP});
+  first = h.Connect();
+  auto second = h.Connect();
+  ::testing::internal::CaptureStderr();
+  PrepareDiagnostics();
+  // Both heads are there before the loop next looks, so one turn takes both.
+  for (auto [c, target] : {std::pair{first, "/first"}, std::pair{second, "/second"}}) {
+    const std::string head = std::string("GET ") + target + " HTTP/1.0\r\nOrigin: http://localhost\r\n\r\n";
+    ASSERT_EQ(::send(c->socket.native_handle(), head.data(), static_cast<int>(head.size()), 0),
+              static_cast<int>(head.size()));
+  }
+  h.StartReading(second);
+  ASSERT_TRUE(h.WaitForEnd(second));
+  EXPECT_EQ(seen_at_second.substr(0, std::string("handling /first\n").size()), "handling /first\n");
 }
 
 // The production bound: 256 open connections; the next one is closed unanswered and

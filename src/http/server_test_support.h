@@ -63,8 +63,9 @@ inline int32_t AnswerPostP(const std::string&, const std::string&, std::string& 
 
 class ServerHarness {
  public:
-  explicit ServerHarness(const server_limits& limits = server_limits{}, int32_t port = 0)
-      : signals(io), srv(new server(io, signals, port, request_dispatcher{AnswerB, AnswerPostP}, limits)) {}
+  explicit ServerHarness(const server_limits& limits = server_limits{}, int32_t port = 0,
+                         request_dispatcher dispatcher = request_dispatcher{AnswerB, AnswerPostP})
+      : signals(io), srv(new server(io, signals, port, dispatcher, limits)) {}
 
   ~ServerHarness() {
     // Servers go before their service, as in the helper; pending work is dropped.

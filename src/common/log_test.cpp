@@ -1,0 +1,72 @@
+#include "common/log.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/sync.h"
+
+namespace {
+
+void StartCapture() {
+  ::testing::internal::CaptureStderr();
+  PrepareDiagnostics();  // binary mode for the captured stream on Windows
+}
+std::string Captured() { return ::testing::internal::GetCapturedStderr(); }
+
+uint32_t LogFromAnotherThread(void*) {
+  Log("other thread\n");
+  return 0;
+}
+
+TEST(LogBatch, HoldsThisThreadsLinesUntilTheOutermostEnds) {
+  std::string midway;
+  StartCapture();
+  {
+    LogBatch outer;
+    Log("one %d\n", 1);
+    {
+      LogBatch inner;
+      Log("two\n");
+    }
+    midway = Captured();
+    StartCapture();
+  }
+  EXPECT_EQ(midway, "");
+  EXPECT_EQ(Captured(), "one 1\ntwo\n");
+}
+
+TEST(LogBatch, HeldLinesGoOutWhenAsked) {
+  std::string midway;
+  StartCapture();
+  {
+    LogBatch batch;
+    Log("before the reply\n");
+    WriteHeldLines();
+    Log("after it\n");
+    midway = Captured();
+    StartCapture();
+  }
+  EXPECT_EQ(midway, "before the reply\n");
+  EXPECT_EQ(Captured(), "after it\n");
+}
+
+TEST(LogBatch, OtherThreadsAndLinesWithoutABatchAreWrittenAtOnce) {
+  std::string midway;
+  StartCapture();
+  Log("%s\n", std::string(600, 'x').c_str());  // longer than the formatting buffer
+  {
+    LogBatch batch;
+    Log("held\n");
+    Thread other;
+    ASSERT_TRUE(other.Start(LogFromAnotherThread, nullptr));
+    other.Join();
+    midway = Captured();
+    StartCapture();
+  }
+  EXPECT_EQ(midway, std::string(600, 'x') + "\nother thread\n");
+  EXPECT_EQ(Captured(), "held\n");
+  WriteHeldLines();  // no batch: nothing to do
+}
+
+}  // namespace
