@@ -42,7 +42,9 @@ void Log(const char* format, ...) {
 }
 
 LogBatch::LogBatch() : outermost(held == nullptr) {
-  if (outermost) held = &lines;
+  if (!outermost) return;
+  lines.reserve(1024);  // a step's few lines, without growing the buffer line by line
+  held = &lines;
 }
 
 LogBatch::~LogBatch() {

@@ -13,6 +13,12 @@ void StartCapture() {
   PrepareDiagnostics();  // binary mode for the captured stream on Windows
 }
 std::string Captured() { return ::testing::internal::GetCapturedStderr(); }
+// What reached the stream so far; the capture goes on.
+std::string CapturedSoFar() {
+  std::string so_far = Captured();
+  StartCapture();
+  return so_far;
+}
 
 uint32_t LogFromAnotherThread(void*) {
   Log("other thread\n");
@@ -29,8 +35,7 @@ TEST(LogBatch, HoldsThisThreadsLinesUntilTheOutermostEnds) {
       LogBatch inner;
       Log("two\n");
     }
-    midway = Captured();
-    StartCapture();
+    midway = CapturedSoFar();
   }
   EXPECT_EQ(midway, "");
   EXPECT_EQ(Captured(), "one 1\ntwo\n");
@@ -44,8 +49,7 @@ TEST(LogBatch, HeldLinesGoOutWhenAsked) {
     Log("before the reply\n");
     WriteHeldLines();
     Log("after it\n");
-    midway = Captured();
-    StartCapture();
+    midway = CapturedSoFar();
   }
   EXPECT_EQ(midway, "before the reply\n");
   EXPECT_EQ(Captured(), "after it\n");
@@ -61,8 +65,7 @@ TEST(LogBatch, OtherThreadsAndLinesWithoutABatchAreWrittenAtOnce) {
     Thread other;
     ASSERT_TRUE(other.Start(LogFromAnotherThread, nullptr));
     other.Join();
-    midway = Captured();
-    StartCapture();
+    midway = CapturedSoFar();
   }
   std::string expected(600, 'x');
   expected += "\nother thread\n";  // appended: GCC 12 misreads a concatenation here

@@ -1,5 +1,6 @@
-// The middle of the run: the single-instance guard (active mode), the check that the game is not already running, and the launch; then, with a
-// command line, the supervision. Every way out goes through the exit pause.
+// The middle of the run: the single-instance guard (active mode), the check that the
+// game is not already running, and the launch; then, with a command line, the
+// supervision. Every way out goes through the exit pause.
 #pragma once
 #include "common/text.h"
 #include "process/helper_state.h"
